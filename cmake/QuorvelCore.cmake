@@ -1,0 +1,86 @@
+# The plug-in and its shared code. juce_add_plugin makes "Quorvel" a static
+# library that holds the JUCE modules and all of our code; the VST3 bundle, the
+# standalone app, the tests, the benchmarks and the tools all link that one
+# library, so the modules are compiled once per build.
+
+juce_add_plugin(Quorvel
+    COMPANY_NAME "Pellwick"
+    PRODUCT_NAME "Quorvel"
+    VERSION 0.2.1
+    BUNDLE_ID com.pellwick.quorvel
+    PLUGIN_MANUFACTURER_CODE Pelw
+    PLUGIN_CODE Qrvl
+    FORMATS VST3 Standalone
+    IS_SYNTH TRUE
+    NEEDS_MIDI_INPUT TRUE
+    NEEDS_MIDI_OUTPUT TRUE
+    # The processor answers isMidiEffect itself; the build flag would strip the
+    # VST3's audio output bus.
+    IS_MIDI_EFFECT FALSE
+    EDITOR_WANTS_KEYBOARD_FOCUS TRUE
+    VST3_CATEGORIES Instrument Synth
+    COPY_PLUGIN_AFTER_BUILD FALSE)
+
+set(QUORVEL_SOURCES
+    engine/KeySequence.cpp
+    engine/ProcessorShell.cpp
+    engine/ProcessorQueries.cpp
+    engine/BlockLoop.cpp
+    engine/OutputPairing.cpp
+    engine/Voices.cpp
+    engine/Triggering.cpp
+    engine/Timing.cpp
+    engine/Layers.cpp
+    engine/Shaping.cpp
+    engine/Modifiers.cpp
+    engine/AudioKeys.cpp
+    engine/AudioLink.cpp
+    recording/Capture.cpp
+    recording/StepRecord.cpp
+    recording/Undo.cpp
+    persistence/StateDocument.cpp
+    persistence/Presets.cpp
+    persistence/UserSettings.cpp
+    editor/PluginEditor.cpp)
+
+target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})
+target_include_directories(Quorvel PUBLIC "${CMAKE_SOURCE_DIR}")
+
+target_compile_definitions(Quorvel PUBLIC
+    JUCE_WEB_BROWSER=0
+    JUCE_USE_CURL=0
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    JUCE_VST3_CAN_REPLACE_VST2=0
+    # Pedals, mod wheel and aftertouch from a VST3 host reach processBlock.
+    JUCE_VST3_EMULATE_MIDI_CC_WITH_PARAMETERS=1
+    JUCE_INCLUDE_FLAC_CODE=0
+    JUCE_INCLUDE_OGGVORBIS_CODE=0
+    JUCE_INCLUDE_PNGLIB_CODE=0
+    JUCE_INCLUDE_JPEGLIB_CODE=0
+    JUCE_INCLUDE_ZLIB_CODE=0
+    JUCE_USE_FLAC=1
+    JUCE_USE_OGGVORBIS=0
+    JUCE_MODAL_LOOPS_PERMITTED=0)
+
+target_link_libraries(Quorvel
+    PRIVATE
+        juce::juce_audio_utils
+        juce::juce_dsp
+    PUBLIC
+        PkgConfig::QUORVEL_SYSTEM_LIBS
+        juce::juce_recommended_config_flags
+        juce::juce_recommended_warning_flags)
+
+# GCC 12 reports false dangling-pointer warnings inside JUCE's headers.
+target_compile_options(Quorvel PUBLIC
+    $<$<CXX_COMPILER_ID:GNU>:-Wno-dangling-pointer>)
+
+set_target_properties(Quorvel PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
+# Gives a test, benchmark or tool program the shared code with the same JUCE
+# configuration the plug-in was built with.
+function(quorvel_use_core target)
+    target_link_libraries(${target} PRIVATE Quorvel juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+    target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:Quorvel,INCLUDE_DIRECTORIES>)
+    target_compile_definitions(${target} PRIVATE $<TARGET_PROPERTY:Quorvel,COMPILE_DEFINITIONS>)
+endfunction()

@@ -1,0 +1,370 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <bitset>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "engine/KeySequence.h"
+#include "engine/OutputPairing.h"
+#include "engine/UpperLayer.h"
+#include "engine/Voice.h"
+#include "persistence/UserSettings.h"
+
+// The plug-in's processor. It owns all engine state; the block loop runs on the
+// audio thread under keyDataMutex, and the editor reaches the engine only
+// through the atomics below and the query operations.
+//
+// The implementation is split by concern: ProcessorShell.cpp (host-facing
+// parts, construction, preparation), ProcessorQueries.cpp, BlockLoop.cpp,
+// Voices.cpp, Triggering.cpp, Timing.cpp, Layers.cpp, Shaping.cpp,
+// Modifiers.cpp, AudioKeys.cpp, AudioLink.cpp, and under recording/ and
+// persistence/ the capture, step recording, undo, state and preset parts.
+class PluginProcessor : public juce::AudioProcessor
+{
+public:
+    using KeyAudio = ::KeyAudio;
+    static constexpr int numKeys = 128;
+    static constexpr int numLayers = 4;
+    static constexpr int numChannels = 16;
+    static constexpr int numModifiers = 12;
+    static constexpr int maxOverlapsPerLayer = 16;
+
+    enum ModifierIndex
+    {
+        modRecord = 0, modUndo, modThru, modRedo, modStepBackward, modStepForward,
+        modHigherKeyboard, modLowerKeyboard, modTransposeUp, modTransposeDown,
+        modSpeedUp, modSlowDown
+    };
+
+    PluginProcessor();
+    ~PluginProcessor() override;
+
+    //==============================================================================
+    // What the host sees
+    const juce::String getName() const override { return "Quorvel"; }
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+    bool acceptsMidi() const override { return true; }
+    bool producesMidi() const override { return true; }
+    bool isMidiEffect() const override { return true; }
+    double getTailLengthSeconds() const override { return 0.0; }
+
+    int getNumPrograms() override { return 1; }
+    int getCurrentProgram() override { return 0; }
+    void setCurrentProgram (int) override {}
+    // VST3 validators reject an unnamed program, so the one program has a name.
+    const juce::String getProgramName (int) override { return "Default"; }
+    void changeProgramName (int, const juce::String&) override {}
+
+    bool hasEditor() const override { return true; }
+    juce::AudioProcessorEditor* createEditor() override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    void prepareToPlay (double rate, int maximumBlockSize) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>& audio, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlock;
+
+    //==============================================================================
+    // Queries for the editor; each takes keyDataMutex for the time of its copy.
+    KeySequence getKeySequence (int key, int layer) const;
+    std::set<int> getActiveHeldKeys (int layer) const;
+    std::map<int, std::vector<int>> getActiveSoundingIndices (int layer) const;
+    std::map<int, std::vector<double>> getActivePlayheads (int layer) const;
+    std::vector<int> getArmedDestKeys() const;
+
+    //==============================================================================
+    // Key content
+    std::array<KeySequence, numKeys> keys;
+    std::array<std::array<KeySequence, numKeys>, 3> upperKeys;
+    std::array<std::shared_ptr<const KeyAudio>, numKeys> keyAudio;
+    mutable std::mutex keyDataMutex;
+
+    // Shared by every instance in the process.
+    static std::mutex audioClipboardMutex;
+    static juce::String audioClipboardToken;
+    static std::vector<AudioClipboardItem> audioClipboardItems;
+
+    //==============================================================================
+    // Settings: written by the editor and the state document, read by the audio thread.
+    std::atomic<int> modOctaveBase { 48 };
+    std::atomic<int> transpose1 { 0 }, transpose2 { 0 };
+    std::atomic<int> speed1Idx { 4 }, speed2Idx { 4 };
+    std::atomic<int> repeat1Rate { 2 }, repeat2Rate { 2 };
+    std::atomic<int> invert1Dir { 0 }, invert2Dir { 1 };
+    std::atomic<bool> stepChordAware { true };
+    std::atomic<double> sliceOffsetMs { 0.0 };
+    std::atomic<bool> inputQuantPower { false };
+    std::atomic<int> inputQuantNote { 4 }, inputQuantFeel { 0 }, inputQuantAmount { 100 };
+    std::atomic<bool> launchQuantPower { false };
+    std::atomic<int> launchQuantNote { 4 }, launchQuantFeel { 0 };
+    std::atomic<bool> loopEnabled { false };
+    std::atomic<int> loopLengthIdx { -1 };
+    std::atomic<int> keyboardInteraction { 2 };
+    std::atomic<bool> cascadeEnabled { true };
+    std::atomic<int> triggerMode { 1 };
+    std::atomic<bool> liveResample { false };
+    std::atomic<int> velModSource { 1 };
+    std::atomic<bool> velControlPower { true };
+    std::atomic<int> velControlAmount { 50 };
+    std::atomic<bool> monoMode { false }, legato { false };
+    std::atomic<int> focusedLayer { 0 }, visibleLayers { 1 };
+    std::array<std::atomic<bool>, numLayers> layerDry;
+    std::array<std::atomic<bool>, numLayers> layerKeysnap;
+    std::atomic<int> keySnapStart { 24 }, keySnapEnd { 107 }, keySnapScale { 0 };
+
+    //==============================================================================
+    // Requests from the editor, exchanged back to their idle value by the next block.
+    std::atomic<bool> allNotesOffRequested { false };
+    std::atomic<bool> scaleRescanRequested { true };
+    std::atomic<int> pendingModOctaveBase { -1 };
+    std::array<std::array<std::atomic<uint64_t>, 2>, numLayers> stopKeyRequests;
+    std::atomic<uint32_t> modifierToggleRequests { 0 };
+    std::atomic<int> undoRedoRequest { 0 };
+    std::atomic<int> selectedKeyRequest { -2 };
+    std::atomic<bool> requantizeRequested { false };
+
+    //==============================================================================
+    // Published at the end of every block for the editor.
+    struct Published
+    {
+        Published();
+        std::array<std::atomic<bool>, numModifiers> modifierHeld;
+        std::array<std::atomic<bool>, numModifiers> modifierLatched;
+        std::atomic<bool> captureArmed { false };
+        std::atomic<bool> pickDestinationOnFirstKey { false };
+        std::atomic<bool> captureTriggersKeys { false };
+        std::atomic<int> captureLayer { 0 };
+        std::atomic<int> lastPlayedKey { 60 };
+        std::array<std::atomic<int>, numKeys> noteOnCount;
+        std::array<std::atomic<int>, numKeys> soundingChannel;
+    };
+    Published published;
+
+    //==============================================================================
+    // Transport and clock (audio thread)
+    double sampleRate = 44100.0;
+    int64_t samplePosition = 0;
+    double hostBpm = 120.0;
+    double beatsPerBar = 4.0;
+    double hostPpq = 0.0;
+    bool hostIsPlaying = false;
+    bool wasPlaying = false;
+
+    // Layer and performance state (audio thread)
+    int playLayer = 0;
+    std::atomic<int> appliedModOctaveBase { 48 };
+    int appliedVisibleLayers = 1;
+    int appliedTriggerMode = 1;
+    std::array<bool, numModifiers> modifierHeld {};
+    std::array<bool, numModifiers> modifierLatched {};
+    std::array<bool, numKeys> inputKeyDown {};
+    std::array<int, numChannels> lastNoteOfChannel {};
+    int modSourceValue = 127;
+    std::array<int, numKeys> polyPressure {};
+    std::array<bool, numLayers> layerOutputMuted {};
+    OutputNoteTable outputNotes;
+    std::array<juce::MidiKeyboardState, numLayers> uiKeyboardStates;
+
+    //==============================================================================
+    // Voices and emission
+    std::array<Voice, numKeys> voices;
+    std::vector<Voice> overlapVoices;
+    std::array<UpperLayer, 3> upperLayers;
+
+    int emitLayer = 0;
+    int emitSourceKey = -1;
+    bool emitExcludedFromCapture = false;
+    bool emitBypassCascade = false;
+    bool emitSoundsWhenMuted = false;
+
+    std::array<int, numKeys> keySoundingCount {};
+    std::array<int, numKeys> keySoundingChannel {};
+
+    void startVoice (int key, int velocity, int channel, int sampleOffset, double rate, juce::MidiBuffer& out);
+    void emitNoteOn (juce::MidiBuffer& out, int channel, int note, int velocity, int sampleOffset);
+    void emitNoteOff (juce::MidiBuffer& out, int channel, int note, int sampleOffset);
+    void advanceVoice (Voice& voice, int layer, int numSamples, juce::MidiBuffer& out);
+    void advanceLayer0Voices (int numSamples, juce::MidiBuffer& out);
+    void releaseVoiceTail (Voice& voice, juce::MidiBuffer& out, int sampleOffset);
+    void silenceVoice (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out);
+    void endDryNotes (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out);
+    void killVoice (int key, int sampleOffset, juce::MidiBuffer& out);
+    void killVoiceUpper (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
+    void killOverlaps (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
+    void demoteToOverlap (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
+    void startPassthroughVoice (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
+    double voiceElapsedMs (const Voice& voice, double rate) const;
+    double voicePlayheadMs (const Voice& voice, int layer) const;
+    double voiceSamplesPerMs (const Voice& voice, int layer, double rate) const;
+    bool anyVoicePlaying() const;
+    Voice& voiceFor (int layer, int key);
+    std::vector<Voice>& overlapsFor (int layer);
+    const std::vector<Voice>& overlapsFor (int layer) const;
+
+    //==============================================================================
+    // Triggering, trigger modes and clip polyphony
+    std::array<bool, numKeys> keyHeld {};
+    std::vector<HeldKey> heldKeys;
+    int monoKey = -1;
+    int lastStartedKey = -1;
+    double legatoSeekMs = -1.0;
+    bool suppressLegatoNotes = false;
+    std::array<bool, numKeys> ignoreNextRelease {};
+
+    void handlePlayableNoteOn (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out, double rate);
+    void handlePlayableNoteOff (int key, int sampleOffset, juce::MidiBuffer& out, double rate);
+    void triggerPlayable (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out, double rate);
+    void stopPlayable (int key, int sampleOffset, juce::MidiBuffer& out);
+    void releasePlayable (int key, int sampleOffset, juce::MidiBuffer& out);
+    bool keyHasContent (int key) const;
+    void releaseLatchedKeysOnModeChange (juce::MidiBuffer& out);
+    void removeHeldKey (std::vector<HeldKey>& stack, int key);
+
+    //==============================================================================
+    // Launch quantize, loop window and playback speed
+    double desiredSpeed = 1.0;
+    double currentSpeed = 1.0;
+    int64_t lastActivitySample = -1;
+    double launchAnchorHostPpq = -1.0;
+    int64_t launchAnchorSample = -1;
+    int64_t pendingLaunchSample = -1;
+
+    void applyDesiredSpeed (double speed, int numSamples);
+    double speedMulForLayer (int layer) const;
+    void requantizeActiveVoices();
+    void clearLaunchState();
+
+    //==============================================================================
+    // Upper layers and cascade
+    std::array<juce::MidiBuffer, 3> upperInput;
+    std::array<std::array<int, numKeys>, numLayers> layerNoteCount {};
+    std::array<std::array<bool, numKeys>, numLayers> layerNoteConsumed {};
+    std::vector<CascadeTap> cascadeTaps;
+    std::vector<CascadeLink> cascadeLinks;
+
+    void playUpperLayer (int layer, int numSamples, juce::MidiBuffer& out);
+    void setLayerMuted (int layer, bool muted, juce::MidiBuffer& out);
+    void resetLayer (int layer, juce::MidiBuffer& out);
+    void resetLayerPlayState (int layer);
+    void openCascadeNote (int layer, int note, int velocity, int channel, int sampleOffset);
+    void closeCascadeNote (int layer, int note, int channel, int sampleOffset);
+    void clearCascadeState();
+
+    //==============================================================================
+    // Note shaping: key snap, transposition, velocity control
+    int snapRangeStart = 24;
+    int snapRangeEnd = 107;
+    std::array<bool, 12> scalePitchClasses {};
+    std::bitset<numKeys> scaleKeysHeld;
+    std::array<bool, 12> savedPitchClasses {};
+    bool savedScaleValid = false;
+    int detectedTonic = 0;
+
+    bool keySnapAdmits (int key, int layer) const;
+    int snapNote (int note) const;
+    int octaveTransposition() const;
+    int emitVel (int velocity, const Voice& voice) const;
+    void rescanScale();
+    void scaleKeyDown (int key);
+    void scaleKeyUp (int key);
+    void resnapSoundingNotes (juce::MidiBuffer& out);
+    int scaleMask() const;
+
+    //==============================================================================
+    // Modifier keys
+    std::array<bool, numModifiers> modifierHeldDisplay {};
+    bool stepForwardDown = false;
+    bool stepBackwardDown = false;
+    bool lastStepForward = true;
+
+    void handleModifierDown (int index, int sampleOffset, double rate, juce::MidiBuffer& out);
+    void handleModifierUp (int index, int sampleOffset, juce::MidiBuffer& out);
+    void switchLayer (int direction, int sampleOffset, juce::MidiBuffer& out);
+    void clearModifierState();
+
+    //==============================================================================
+    // Capture and overdub
+    bool captureArmed = false;
+    bool captureTriggersKeys = false;
+    bool pickDestinationOnFirstKey = false;
+    int captureLayer = 0;
+    std::vector<int> armedDestKeys;
+    int lastPlayedKey = 60;
+    std::vector<SeqEvent> captureEvents;
+    bool takeStarted = false;
+    juce::MidiBuffer captureTap;
+
+    void beginCapture (bool triggersKeys, int sampleOffset, juce::MidiBuffer& out);
+    void commitRecording (int sampleOffset, juce::MidiBuffer& out);
+    void cancelArming();
+    void clearDestination (int key);
+    void captureBlock (int numSamples);
+    void serviceOverdub (int numSamples, juce::MidiBuffer& out);
+
+    //==============================================================================
+    // Step recording
+    bool stepRecording = false;
+    bool stepRecordingActive() const { return captureArmed && stepRecording; }
+    void stepRecordNoteOn (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
+    void stepRecordNoteOff (int key, int sampleOffset, juce::MidiBuffer& out);
+    void stepDispatch (int direction, bool stepWasDown, int sampleOffset, juce::MidiBuffer& out);
+    void stepReleased (int index, int sampleOffset, juce::MidiBuffer& out);
+    void playStep (int key, int direction, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
+    void clearStepRecordState();
+    void resetLayer0StepIndices();
+
+    //==============================================================================
+    // Undo and redo
+    void performUndo (int sampleOffset, juce::MidiBuffer& out);
+    void performRedo (int sampleOffset, juce::MidiBuffer& out);
+    void wetUndoNote (int sampleOffset, juce::MidiBuffer& out);
+    void clearUndoHistory();
+
+    //==============================================================================
+    // Audio keys and the audio link
+    int audioLinkBus = 1;
+    void prepareAudioKeys (double rate, int maximumBlockSize);
+    void resetAudioVoices();
+    bool audioVoiceActive (int key) const;
+    void startAudioVoice (int key, int velocity, int sampleOffset);
+    void releaseAudioVoice (int key);
+    void renderAudioKeys (juce::AudioBuffer<float>& audio);
+    void prepareAudioLink (double rate, int maximumBlockSize);
+    void exchangeAudioLink (int numSamples);
+    void releaseAudioLinkBus();
+
+    //==============================================================================
+    // Presets and user settings
+    UserSettings userSettings;
+    juce::String currentPresetName;
+    bool presetModified = false;
+    bool loadPreset (const juce::String& name);
+
+private:
+    void processMessage (const juce::MidiMessageMetadata& meta, juce::MidiBuffer& out, double rate);
+    void routePlayableNote (int key, int velocity, int channel, bool isOn, int pos, juce::MidiBuffer& out, double rate);
+    void applyModifierZoneMove (juce::MidiBuffer& out);
+    void followTransport (juce::MidiBuffer& out);
+    void applyStopKeyRequests (juce::MidiBuffer& out);
+    void applyModifierToggles (juce::MidiBuffer& out, double rate);
+    void silenceEverythingForTransportStart (juce::MidiBuffer& out);
+    void shrinkVisibleLayers (juce::MidiBuffer& out);
+    void publishForEditor();
+    bool thruStateOn() const;
+    int inputLayer() const;
+    bool inModifierZone (int key) const;
+
+    juce::MidiBuffer blockOut, pairedOut;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PluginProcessor)
+};

@@ -1,0 +1,6 @@
+#include "engine/PluginProcessor.h"
+
+bool PluginProcessor::loadPreset (const juce::String&)
+{
+    return false;
+}

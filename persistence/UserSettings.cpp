@@ -1,0 +1,11 @@
+#include "persistence/UserSettings.h"
+
+UserSettings::UserSettings() = default;
+
+void UserSettings::load()
+{
+}
+
+void UserSettings::save() const
+{
+}
