@@ -1,0 +1,105 @@
+// Counts heap allocations made while processBlock runs. Lives in its own test
+// program because it replaces the global allocation functions.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "tests/harness/EngineHarness.h"
+
+namespace
+{
+std::atomic<bool> counting { false };
+std::atomic<long> allocations { 0 };
+
+void startCounting() { counting.store (true); }
+void stopCounting() { counting.store (false); }
+
+void* allocate (std::size_t size)
+{
+    if (counting.load (std::memory_order_relaxed))
+        allocations.fetch_add (1, std::memory_order_relaxed);
+
+    if (void* p = std::malloc (size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+}
+
+void* operator new (std::size_t size) { return allocate (size); }
+void* operator new[] (std::size_t size) { return allocate (size); }
+void* operator new (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+
+namespace
+{
+// A minute of busy playing: notes on many channels (some an octave down, so
+// they collide), pedals, controllers, bends, pressure, transport starts and
+// stops, modifier toggles, stop requests and all-notes-off.
+void scheduleTraffic (qtest::EngineHarness& h, int64_t from, int64_t to)
+{
+    int step = 0;
+    for (int64_t t = from; t < to; t += 97, ++step)
+    {
+        const int key = 60 + (step * 7) % 40;
+        const int channel = 1 + step % 16;
+        h.noteOn (t, key, 1 + step % 127, channel);
+        h.noteOff (t + 500, key, channel);
+
+        if (step % 5 == 0)
+            h.controller (t + 3, 64, (step % 2) * 127, channel);
+        if (step % 7 == 0)
+            h.schedule (t + 5, juce::MidiMessage::pitchWheel (channel, 8192 + step));
+        if (step % 11 == 0)
+            h.schedule (t + 7, juce::MidiMessage::channelPressureChange (channel, step % 128));
+        if (step % 13 == 0)
+        {
+            h.noteOn (t + 9, h.modifierKey (PluginProcessor::modTransposeDown));
+            h.noteOn (t + 9, key + 12, 90, channel);
+            h.noteOff (t + 400, key + 12, channel);
+            h.noteOff (t + 401, h.modifierKey (PluginProcessor::modTransposeDown));
+        }
+    }
+}
+}
+
+TEST (Allocation, SteadyStateProcessBlockDoesNotAllocate)
+{
+    qtest::EngineHarness h ({ 48000.0, 128, true, true });
+    auto& p = h.proc();
+
+    // Warm up the paths once, outside the counted run.
+    scheduleTraffic (h, 0, 48000);
+    h.runUntil (48000);
+
+    scheduleTraffic (h, 48000, 48000 * 60);
+    h.beforeBlock = startCounting;
+    h.afterBlock = stopCounting;
+
+    for (int block = 0; h.now() < 48000 * 60; ++block)
+    {
+        if (block % 700 == 0)
+            h.playHead.playing = ! h.playHead.playing;
+        if (block % 333 == 0)
+            p.modifierToggleRequests.fetch_or (1u << PluginProcessor::modSpeedUp);
+        if (block % 450 == 0)
+            p.stopKeyRequests[0][0].fetch_or (1ull << 61);
+        if (block % 900 == 0)
+            p.allNotesOffRequested.store (true);
+        h.runBlocks (1);
+    }
+
+    EXPECT_EQ (allocations.load(), 0);
+    EXPECT_GT (h.output().size(), 1000u);
+}

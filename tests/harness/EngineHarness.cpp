@@ -1,0 +1,154 @@
+#include "tests/harness/EngineHarness.h"
+
+#include <algorithm>
+
+namespace qtest
+{
+juce::Optional<juce::AudioPlayHead::PositionInfo> FakePlayHead::getPosition() const
+{
+    if (! hasPosition)
+        return {};
+
+    PositionInfo info;
+    info.setIsPlaying (playing);
+    info.setBpm (bpm);
+    info.setPpqPosition (ppq);
+    info.setTimeSignature (timeSignature);
+    return info;
+}
+
+EngineHarness::EngineHarness() : EngineHarness (Options {}) {}
+
+EngineHarness::EngineHarness (Options options)
+    : opts (options), processor (std::make_unique<PluginProcessor>())
+{
+    audio.setSize (2, std::max (1, opts.blockSize));
+    midi.ensureSize (64 * 1024);
+    pending.reserve (4096);
+    allOutput.reserve (4096);
+
+    if (opts.withPlayHead)
+        processor->setPlayHead (&playHead);
+
+    if (opts.prepare)
+        processor->prepareToPlay (opts.sampleRate, opts.blockSize);
+}
+
+void EngineHarness::setClip (int key, KeySequence clip, int layer)
+{
+    clip.recompute();
+    auto& p = *processor;
+    const std::lock_guard<std::mutex> lock (p.keyDataMutex);
+
+    if (layer >= 1 && layer <= 3)
+        p.upperKeys[(size_t) layer - 1][(size_t) key] = std::move (clip);
+    else
+        p.keys[(size_t) key] = std::move (clip);
+}
+
+void EngineHarness::schedule (int64_t time, const juce::MidiMessage& message)
+{
+    const auto at = std::upper_bound (pending.begin(), pending.end(), time,
+                                      [] (int64_t t, const TimedMessage& m) { return t < m.time; });
+    pending.insert (at, TimedMessage { time, message });
+}
+
+void EngineHarness::noteOn (int64_t time, int key, int velocity, int channel)
+{
+    schedule (time, juce::MidiMessage::noteOn (channel, key, (juce::uint8) velocity));
+}
+
+void EngineHarness::noteOff (int64_t time, int key, int channel)
+{
+    schedule (time, juce::MidiMessage::noteOff (channel, key, (juce::uint8) 0));
+}
+
+void EngineHarness::controller (int64_t time, int number, int value, int channel)
+{
+    schedule (time, juce::MidiMessage::controllerEvent (channel, number, value));
+}
+
+int EngineHarness::modifierKey (int index) const
+{
+    return processor->appliedModOctaveBase.load() + index;
+}
+
+std::vector<TimedMessage> EngineHarness::runOneBlock()
+{
+    const int n = opts.blockSize;
+    midi.clear();
+
+    size_t used = 0;
+    while (used < pending.size() && pending[used].time < clock + n)
+    {
+        const auto& m = pending[used];
+        midi.addEvent (m.message, (int) std::max<int64_t> (0, m.time - clock));
+        ++used;
+    }
+    pending.erase (pending.begin(), pending.begin() + (std::ptrdiff_t) used);
+
+    audio.setSize (2, n, false, false, true);
+    if (beforeBlock != nullptr)
+        beforeBlock();
+    processor->processBlock (audio, midi);
+    if (afterBlock != nullptr)
+        afterBlock();
+
+    std::vector<TimedMessage> sent;
+    for (const auto meta : midi)
+        sent.push_back ({ clock + meta.samplePosition, meta.getMessage() });
+
+    clock += n;
+
+    if (playHead.playing && playHead.ppq.hasValue())
+    {
+        const double bpm = playHead.bpm.hasValue() ? *playHead.bpm : 120.0;
+        playHead.ppq = *playHead.ppq + n / opts.sampleRate * bpm / 60.0;
+    }
+
+    allOutput.insert (allOutput.end(), sent.begin(), sent.end());
+    return sent;
+}
+
+std::vector<TimedMessage> EngineHarness::runUntil (int64_t time)
+{
+    std::vector<TimedMessage> sent;
+    while (clock < time)
+    {
+        auto block = runOneBlock();
+        sent.insert (sent.end(), block.begin(), block.end());
+    }
+    return sent;
+}
+
+std::vector<TimedMessage> EngineHarness::runBlocks (int count)
+{
+    return runUntil (clock + (int64_t) count * opts.blockSize);
+}
+
+std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages)
+{
+    std::vector<TimedMessage> result;
+    for (const auto& m : messages)
+        if (m.message.isNoteOn())
+            result.push_back (m);
+    return result;
+}
+
+std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages)
+{
+    std::vector<TimedMessage> result;
+    for (const auto& m : messages)
+        if (m.message.isNoteOff())
+            result.push_back (m);
+    return result;
+}
+
+juce::MidiMessage makeMessage (std::initializer_list<int> bytes)
+{
+    std::vector<juce::uint8> data;
+    for (int b : bytes)
+        data.push_back ((juce::uint8) b);
+    return juce::MidiMessage (data.data(), (int) data.size());
+}
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "engine/PluginProcessor.h"
+
+namespace qtest
+{
+// A host's transport as the processor sees it through getPlayHead().
+struct FakePlayHead : juce::AudioPlayHead
+{
+    bool hasPosition = true;   // false: the host answers without a position
+    bool playing = false;
+    juce::Optional<double> bpm { 120.0 };
+    juce::Optional<double> ppq { 0.0 };
+    juce::Optional<juce::AudioPlayHead::TimeSignature> timeSignature { juce::AudioPlayHead::TimeSignature {} };
+
+    juce::Optional<PositionInfo> getPosition() const override;
+};
+
+// One MIDI message at an absolute sample time of the engine clock.
+struct TimedMessage
+{
+    int64_t time = 0;
+    juce::MidiMessage message;
+};
+
+// Drives a PluginProcessor as a host would: blocks of a chosen size and rate,
+// input MIDI at absolute sample positions, a fake play head (or none), and the
+// output collected with absolute sample times.
+class EngineHarness
+{
+public:
+    struct Options
+    {
+        double sampleRate = 48000.0;
+        int blockSize = 128;
+        bool prepare = true;       // false: the host never calls prepareToPlay
+        bool withPlayHead = true;  // false: the host gives no play head at all
+    };
+
+    EngineHarness();
+    explicit EngineHarness (Options options);
+
+    PluginProcessor& proc() { return *processor; }
+
+    // Puts a clip on a key (layer 0..3), taking the lock like an editor would.
+    void setClip (int key, KeySequence clip, int layer = 0);
+
+    void schedule (int64_t time, const juce::MidiMessage& message);
+    void noteOn (int64_t time, int key, int velocity = 100, int channel = 1);
+    void noteOff (int64_t time, int key, int channel = 1);
+    void controller (int64_t time, int number, int value, int channel = 1);
+    int modifierKey (int index) const;
+
+    // Runs whole blocks until the clock reaches at least `time`; returns what
+    // those blocks sent. Everything sent so far is also kept in output().
+    std::vector<TimedMessage> runUntil (int64_t time);
+    std::vector<TimedMessage> runBlocks (int count);
+
+    int64_t now() const { return clock; }
+    const std::vector<TimedMessage>& output() const { return allOutput; }
+    int blockSize() const { return opts.blockSize; }
+    double sampleRate() const { return opts.sampleRate; }
+
+    FakePlayHead playHead;
+
+    // Called right before and after each processBlock call (e.g. to count allocations).
+    void (*beforeBlock)() = nullptr;
+    void (*afterBlock)() = nullptr;
+
+private:
+    std::vector<TimedMessage> runOneBlock();
+
+    Options opts;
+    std::unique_ptr<PluginProcessor> processor;
+    juce::AudioBuffer<float> audio;
+    juce::MidiBuffer midi;
+    std::vector<TimedMessage> pending;
+    std::vector<TimedMessage> allOutput;
+    int64_t clock = 0;
+};
+
+// Filters for assertions.
+std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages);
+std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages);
+juce::MidiMessage makeMessage (std::initializer_list<int> bytes);
+}
