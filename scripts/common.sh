@@ -1,0 +1,43 @@
+# Shared by setup.sh and test.sh: installs the Debian packages the build needs
+# (only the missing ones) and configures and builds the project.
+
+QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
+
+QUORVEL_PACKAGES=(
+    build-essential cmake pkg-config ccache
+    juce-modules-source
+    libasound2-dev libfreetype-dev libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
+    libgl-dev libcurl4-gnutls-dev
+    libflac-dev libvorbis-dev libogg-dev zlib1g-dev libpng-dev libjpeg-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+quorvel_install_packages() {
+    local missing=()
+    for pkg in "${QUORVEL_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+quorvel_build() {
+    cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_BUILD" -DCMAKE_BUILD_TYPE=Release "$@"
+    cmake --build "$QUORVEL_BUILD" --parallel "$(nproc)"
+}
+
+quorvel_bundle() {
+    echo "$QUORVEL_BUILD/Quorvel_artefacts/Release/VST3/Quorvel.vst3"
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds Quorvel, installs the VST3 bundle into
+# ~/.vst3 and starts the standalone app (when a display is available).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+quorvel_install_packages
+quorvel_build -DQUORVEL_BUILD_TESTS=OFF
+
+bundle="$(quorvel_bundle)"
+mkdir -p "$HOME/.vst3"
+rm -rf "$HOME/.vst3/Quorvel.vst3"
+cp -r "$bundle" "$HOME/.vst3/"
+echo "Installed the VST3 plug-in to $HOME/.vst3/Quorvel.vst3"
+
+app="$QUORVEL_BUILD/Quorvel_artefacts/Release/Standalone/Quorvel"
+if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
+    echo "Starting the standalone app: $app"
+    exec "$app"
+else
+    echo "No display: the standalone app is at $app; start it from a desktop session."
+fi
