@@ -23,6 +23,7 @@ juce_add_plugin(Quorvel
 
 set(QUORVEL_SOURCES
     engine/KeySequence.cpp
+    engine/Timeline.cpp
     engine/ProcessorShell.cpp
     engine/ProcessorQueries.cpp
     engine/BlockLoop.cpp

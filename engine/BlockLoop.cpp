@@ -116,7 +116,7 @@ void PluginProcessor::processBlock (juce::AudioBuffer<float>& audio, juce::MidiB
             setLayerMuted (layer, thru || (interaction == 0 && layer != input), blockOut);
 
         if (requantizeRequested.exchange (false))
-            requantizeActiveVoices();
+            requantizeActiveVoices (blockOut);
 
         advanceLayer0Voices (numSamples, blockOut);
         resnapSoundingNotes (blockOut);

@@ -14,6 +14,7 @@
 
 #include "engine/KeySequence.h"
 #include "engine/OutputPairing.h"
+#include "engine/Timeline.h"
 #include "engine/UpperLayer.h"
 #include "engine/Voice.h"
 #include "persistence/UserSettings.h"
@@ -35,7 +36,9 @@ public:
     static constexpr int numLayers = 4;
     static constexpr int numChannels = 16;
     static constexpr int numModifiers = 12;
-    static constexpr int maxOverlapsPerLayer = 16;
+    static constexpr int maxOverlapsPerLayer = (int) OverlapList::maxVoices;
+    // Clip size the audio thread's working lists are reserved for.
+    static constexpr size_t scratchTimelineEvents = 4096;
 
     enum ModifierIndex
     {
@@ -178,7 +181,7 @@ public:
     //==============================================================================
     // Voices and emission
     std::array<Voice, numKeys> voices;
-    std::vector<Voice> overlapVoices;
+    OverlapList overlapVoices;
     std::array<UpperLayer, 3> upperLayers;
 
     int emitLayer = 0;
@@ -195,6 +198,9 @@ public:
     void emitNoteOff (juce::MidiBuffer& out, int channel, int note, int sampleOffset);
     void advanceVoice (Voice& voice, int layer, int numSamples, juce::MidiBuffer& out);
     void advanceLayer0Voices (int numSamples, juce::MidiBuffer& out);
+    void voiceNoteOn (Voice& voice, int layer, size_t eventIndex, int sampleOffset, juce::MidiBuffer& out);
+    void startOpenNotes (Voice& voice, int layer, const std::vector<int>& eventIndices, int sampleOffset, juce::MidiBuffer& out);
+    void setEmitContext (const Voice& voice, int layer);
     void releaseVoiceTail (Voice& voice, juce::MidiBuffer& out, int sampleOffset);
     void silenceVoice (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out);
     void endDryNotes (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out);
@@ -203,13 +209,15 @@ public:
     void killOverlaps (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
     void demoteToOverlap (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
     void startPassthroughVoice (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
-    double voiceElapsedMs (const Voice& voice, double rate) const;
+    double voiceElapsedMs (const Voice& voice, double rate, int layer = 0, int sampleOffset = 0) const;
     double voicePlayheadMs (const Voice& voice, int layer) const;
     double voiceSamplesPerMs (const Voice& voice, int layer, double rate) const;
+    int transposeForLayer (int layer) const;
+    int shapeNote (int note, int layer) const;
     bool anyVoicePlaying() const;
     Voice& voiceFor (int layer, int key);
-    std::vector<Voice>& overlapsFor (int layer);
-    const std::vector<Voice>& overlapsFor (int layer) const;
+    OverlapList& overlapsFor (int layer);
+    const OverlapList& overlapsFor (int layer) const;
 
     //==============================================================================
     // Triggering, trigger modes and clip polyphony
@@ -232,17 +240,43 @@ public:
 
     //==============================================================================
     // Launch quantize, loop window and playback speed
-    double desiredSpeed = 1.0;
-    double currentSpeed = 1.0;
-    int64_t lastActivitySample = -1;
-    double launchAnchorHostPpq = -1.0;
     int64_t launchAnchorSample = -1;
-    int64_t pendingLaunchSample = -1;
+    double launchAnchorPpq = -1.0;
+    int64_t lastLaunchArrival = 0;
+    int64_t lastActivitySample = -1;
+    double pendingLaunchSample = 0.0;
+    bool launchPending = false;
+    double appliedSpeed = 1.0;
+    double desiredSpeed = 1.0;
+    int64_t speedChangeSample = -1;
+    bool speedSeenPlaying = false;
 
+    struct Launch
+    {
+        double delay = 0.0;  // samples until the voice's launch
+        double late = 0.0;   // samples the voice joins an earlier launch by
+    };
+
+    double launchGridBeats() const;
+    double inputGridBeats() const;
+    double loopLengthBeatsNow() const;
+    double launchGridSamples (double rate) const;
+    Launch launchFor (int key, int sampleOffset, double rate);
+    double nextLaunchGridLine (double now, double rate) const;
+    double globalLoopWindowStart (double start, double lengthSamples, double rate) const;
+    void applyPlaybackQuantize (std::vector<SeqEvent>& events, int64_t anchor, double bpm);
+    bool tryLoopWrap (Voice& voice, int layer, int pos, double rate, juce::MidiBuffer& out);
+    void alignToLoopWindow (Voice& voice, int sampleOffset, double samplesPerMs);
     void applyDesiredSpeed (double speed, int numSamples);
     double speedMulForLayer (int layer) const;
-    void requantizeActiveVoices();
+    void requantizeActiveVoices (juce::MidiBuffer& out);
+    void requantizeVoice (Voice& voice, int layer, juce::MidiBuffer& out);
     void clearLaunchState();
+
+    // Audio-thread working memory for the timeline operations.
+    TimelineScratch timelineScratch;
+    std::vector<int> legatoOpenNotes;
+    std::vector<SeqEvent> requantizeEvents;
 
     //==============================================================================
     // Upper layers and cascade
@@ -272,7 +306,6 @@ public:
 
     bool keySnapAdmits (int key, int layer) const;
     int snapNote (int note) const;
-    int octaveTransposition() const;
     int emitVel (int velocity, const Voice& voice) const;
     void rescanScale();
     void scaleKeyDown (int key);

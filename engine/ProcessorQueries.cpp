@@ -64,7 +64,7 @@ double PluginProcessor::voicePlayheadMs (const Voice& v, int layer) const
     const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
 
     if (v.startSample < 0.0)
-        return voiceElapsedMs (v, rate);
+        return voiceElapsedMs (v, rate, layer);
 
     const double perMs = voiceSamplesPerMs (v, layer, rate);
     const double p = ((double) samplePosition - v.startSample) / perMs;
@@ -108,11 +108,12 @@ std::map<int, std::vector<double>> PluginProcessor::getActivePlayheads (int laye
     }
 
     const auto& overlaps = overlapsFor (layer);
-    for (auto it = overlaps.rbegin(); it != overlaps.rend(); ++it)
+    for (size_t i = overlaps.size(); i-- > 0;)
     {
-        const double p = voicePlayheadMs (*it, layer);
-        if (p >= 0.0 && it->key >= 0)
-            result[it->key].push_back (p);
+        const auto& v = overlaps[i];
+        const double p = voicePlayheadMs (v, layer);
+        if (p >= 0.0 && v.key >= 0)
+            result[v.key].push_back (p);
     }
 
     return result;

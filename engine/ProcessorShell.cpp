@@ -35,7 +35,6 @@ PluginProcessor::PluginProcessor()
     for (auto& layer : upperLayers)
         layer.stepPositionMs.fill (-1.0);
 
-    overlapVoices.reserve ((size_t) maxOverlapsPerLayer);
     heldKeys.reserve ((size_t) numKeys);
     cascadeTaps.reserve (1024);
     cascadeLinks.reserve ((size_t) numKeys * 3);
@@ -86,10 +85,6 @@ void PluginProcessor::prepareToPlay (double rate, int maximumBlockSize)
     prepareAudioKeys (sampleRate, maximumBlockSize);
     prepareAudioLink (sampleRate, maximumBlockSize);
 
-    overlapVoices.reserve ((size_t) maxOverlapsPerLayer);
-    for (auto& layer : upperLayers)
-        layer.overlapVoices.reserve ((size_t) maxOverlapsPerLayer);
-
     for (auto& v : voices)
         v.reset();
     overlapVoices.clear();
@@ -107,6 +102,8 @@ void PluginProcessor::prepareToPlay (double rate, int maximumBlockSize)
     scaleKeysHeld.reset();
     clearLaunchState();
     lastActivitySample = -1;
+    timelineScratch.reserve (scratchTimelineEvents);
+    legatoOpenNotes.reserve (scratchTimelineEvents);
     modifierToggleRequests.store (0);
     selectedKeyRequest.store (-2);
 

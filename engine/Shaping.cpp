@@ -13,16 +13,6 @@ bool PluginProcessor::keySnapAdmits (int key, int layer) const
     return snapRangeStart <= 24 && snapRangeEnd >= 107;
 }
 
-int PluginProcessor::octaveTransposition() const
-{
-    if (playLayer != 0)
-        return 0;
-
-    const bool up = modifierHeld[modTransposeUp];
-    const bool down = modifierHeld[modTransposeDown];
-    return up == down ? 0 : (up ? 12 : -12);
-}
-
 int PluginProcessor::snapNote (int note) const
 {
     // Scale snapping is built with key snap; an empty scale leaves notes alone.

@@ -95,7 +95,7 @@ void PluginProcessor::handlePlayableNoteOn (int key, int velocity, int channel, 
         {
             const auto& pv = voices[(size_t) previous];
             if (pv.active && pv.isPhrase)
-                legatoSeekMs = voiceElapsedMs (pv, rate);
+                legatoSeekMs = voiceElapsedMs (pv, rate, 0, sampleOffset);
         }
     }
 
@@ -201,7 +201,7 @@ void PluginProcessor::handlePlayableNoteOff (int key, int sampleOffset, juce::Mi
             {
                 legatoSeekMs = -1.0;
                 if (legato.load() && v.active && v.isPhrase)
-                    legatoSeekMs = voiceElapsedMs (v, rate);
+                    legatoSeekMs = voiceElapsedMs (v, rate, 0, sampleOffset);
 
                 stopPlayable (key, sampleOffset, out);
                 const auto next = heldKeys.back();

@@ -15,7 +15,7 @@ struct UpperLayer
     std::array<int, 128> stepIndex {};
     std::array<double, 128> stepPositionMs {};
     std::vector<HeldKey> heldKeys;
-    std::vector<Voice> overlapVoices;
+    OverlapList overlapVoices;
     int monoKey = -1;
     int lastStartedKey = -1;
     double legatoSeekMs = -1.0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/KeySequence.h"
@@ -60,6 +61,70 @@ struct Voice
     std::vector<int> sourceIndexMap;
     double displayPlayheadMs = -1.0;
     bool stepFrozen = false;
+};
+
+// A layer's overlap voices, oldest first. A fixed pool: voices are swapped in
+// and out rather than created and destroyed, so their lists keep their
+// capacity and the audio thread does not allocate.
+class OverlapList
+{
+public:
+    static constexpr size_t maxVoices = 16;
+
+    OverlapList() : storage (maxVoices) {}
+
+    size_t size() const noexcept { return count; }
+    bool empty() const noexcept { return count == 0; }
+    bool full() const noexcept { return count >= maxVoices; }
+
+    Voice* begin() noexcept { return storage.data(); }
+    Voice* end() noexcept { return storage.data() + count; }
+    const Voice* begin() const noexcept { return storage.data(); }
+    const Voice* end() const noexcept { return storage.data() + count; }
+    Voice& operator[] (size_t i) noexcept { return storage[i]; }
+    const Voice& operator[] (size_t i) const noexcept { return storage[i]; }
+
+    // Moves v to the end of the list (the oldest is dropped when full) and
+    // leaves v an idle voice.
+    void pushBack (Voice& v) noexcept
+    {
+        if (full())
+            removeIf ([this] (const Voice& o) { return &o == storage.data(); });
+
+        std::swap (storage[count], v);
+        v.reset();
+        ++count;
+    }
+
+    // Removes the voices the predicate picks, keeping the order of the rest.
+    template <typename Predicate>
+    void removeIf (Predicate shouldRemove) noexcept
+    {
+        size_t write = 0;
+        for (size_t read = 0; read < count; ++read)
+        {
+            if (shouldRemove (storage[read]))
+            {
+                storage[read].reset();
+                continue;
+            }
+            if (write != read)
+                std::swap (storage[write], storage[read]);
+            ++write;
+        }
+        count = write;
+    }
+
+    void clear() noexcept
+    {
+        for (size_t i = 0; i < count; ++i)
+            storage[i].reset();
+        count = 0;
+    }
+
+private:
+    std::vector<Voice> storage;
+    size_t count = 0;
 };
 
 struct HeldKey

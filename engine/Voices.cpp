@@ -4,8 +4,9 @@
 
 namespace
 {
-// Sounding notes per voice before its list would have to grow.
+// Room per voice before its lists would have to grow on the audio thread.
 constexpr size_t soundingCapacity = 32;
+constexpr size_t eventCapacity = 64;
 
 int clampInt (int v, int lo, int hi) noexcept { return std::min (hi, std::max (lo, v)); }
 }
@@ -13,6 +14,8 @@ int clampInt (int v, int lo, int hi) noexcept { return std::min (hi, std::max (l
 Voice::Voice()
 {
     sounding.reserve (soundingCapacity);
+    events.reserve (eventCapacity);
+    sourceEvents.reserve (eventCapacity);
 }
 
 void Voice::reset() noexcept
@@ -52,7 +55,6 @@ UpperLayer::UpperLayer()
 {
     stepPositionMs.fill (-1.0);
     heldKeys.reserve (128);
-    overlapVoices.reserve (16);
 }
 
 Voice& PluginProcessor::voiceFor (int layer, int key)
@@ -61,12 +63,12 @@ Voice& PluginProcessor::voiceFor (int layer, int key)
     return layer >= 1 && layer <= 3 ? upperLayers[(size_t) layer - 1].voices[k] : voices[k];
 }
 
-std::vector<Voice>& PluginProcessor::overlapsFor (int layer)
+OverlapList& PluginProcessor::overlapsFor (int layer)
 {
     return layer >= 1 && layer <= 3 ? upperLayers[(size_t) layer - 1].overlapVoices : overlapVoices;
 }
 
-const std::vector<Voice>& PluginProcessor::overlapsFor (int layer) const
+const OverlapList& PluginProcessor::overlapsFor (int layer) const
 {
     return layer >= 1 && layer <= 3 ? upperLayers[(size_t) layer - 1].overlapVoices : overlapVoices;
 }
@@ -131,12 +133,18 @@ void PluginProcessor::emitNoteOff (juce::MidiBuffer& out, int channel, int note,
 }
 
 //==============================================================================
-void PluginProcessor::silenceVoice (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out)
+void PluginProcessor::setEmitContext (const Voice& voice, int layer)
 {
     emitLayer = layer;
     emitSourceKey = voice.key;
     emitExcludedFromCapture = voice.excludedFromCapture;
     emitSoundsWhenMuted = voice.soundsWhenMuted;
+    emitBypassCascade = false;
+}
+
+void PluginProcessor::silenceVoice (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out)
+{
+    setEmitContext (voice, layer);
 
     for (const auto& n : voice.sounding)
     {
@@ -150,10 +158,7 @@ void PluginProcessor::silenceVoice (Voice& voice, int layer, int sampleOffset, j
 
 void PluginProcessor::endDryNotes (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out)
 {
-    emitLayer = layer;
-    emitSourceKey = voice.key;
-    emitExcludedFromCapture = voice.excludedFromCapture;
-    emitSoundsWhenMuted = voice.soundsWhenMuted;
+    setEmitContext (voice, layer);
     emitBypassCascade = true;
 
     auto& notes = voice.sounding;
@@ -196,21 +201,14 @@ void PluginProcessor::killVoiceUpper (int layer, int key, int sampleOffset, juce
 
 void PluginProcessor::killOverlaps (int layer, int key, int sampleOffset, juce::MidiBuffer& out)
 {
-    auto& list = overlapsFor (layer);
-
-    for (auto& v : list)
+    overlapsFor (layer).removeIf ([&] (Voice& v)
     {
-        if (key == -1 || v.key == key)
-        {
-            silenceVoice (v, layer, sampleOffset, out);
-            v.reset();
-        }
-    }
+        if (key != -1 && v.key != key)
+            return false;
 
-    // Reset voices have key -1; erase keeps the order of the others.
-    list.erase (std::remove_if (list.begin(), list.end(),
-                                [] (const Voice& v) { return v.key == -1 && ! v.isActiveOrSounding(); }),
-                list.end());
+        silenceVoice (v, layer, sampleOffset, out);
+        return true;
+    });
 }
 
 void PluginProcessor::demoteToOverlap (int layer, int key, int sampleOffset, juce::MidiBuffer& out)
@@ -226,14 +224,13 @@ void PluginProcessor::demoteToOverlap (int layer, int key, int sampleOffset, juc
 
     v.noWrap = true;
 
-    if (list.size() >= (size_t) maxOverlapsPerLayer)
+    if (list.full())
     {
-        silenceVoice (list.front(), layer, sampleOffset, out);
-        list.erase (list.begin());
+        silenceVoice (list[0], layer, sampleOffset, out);
+        list.removeIf ([first = &list[0]] (const Voice& o) { return &o == first; });
     }
 
-    list.push_back (std::move (v));
-    v = Voice();
+    list.pushBack (v);
 }
 
 void PluginProcessor::startPassthroughVoice (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out)
@@ -248,10 +245,8 @@ void PluginProcessor::startPassthroughVoice (int key, int velocity, int channel,
     v.channel = channel;
     v.soundsWhenMuted = true;
 
-    const int t = octaveTransposition();
-    int wanted = clampInt (key + t, 0, 127);
-    if (layerKeysnap[0].load())
-        wanted = snapNote (wanted);
+    const int t = transposeForLayer (0);
+    const int wanted = shapeNote (key + t, 0);
 
     SoundingNote n;
     n.sourceNote = key;
@@ -280,7 +275,7 @@ double PluginProcessor::voiceSamplesPerMs (const Voice& voice, int layer, double
     return rate * 0.001 * bpm / tempo / (speed > 0.0 ? speed : 1.0);
 }
 
-double PluginProcessor::voiceElapsedMs (const Voice& voice, double rate) const
+double PluginProcessor::voiceElapsedMs (const Voice& voice, double rate, int layer, int sampleOffset) const
 {
     if (! voice.active || voice.events.size() <= 1 || voice.nextIndex >= voice.events.size())
         return 0.0;
@@ -289,8 +284,12 @@ double PluginProcessor::voiceElapsedMs (const Voice& voice, double rate) const
     for (size_t i = 0; i <= (size_t) voice.nextIndex; ++i)
         nextMs += voice.events[i].waitMs;
 
-    const double perMs = rate > 0.0 ? voiceSamplesPerMs (voice, playLayer, rate) : 0.0;
-    const double elapsed = nextMs - (perMs > 0.0 ? voice.samplesToNext / perMs : 0.0);
+    // samplesToNext counts from where the voice stands in this block (its
+    // start offset, or the block start); a trigger later in the block is
+    // that much further into the clip.
+    const double toNext = voice.samplesToNext - std::max (0, sampleOffset - voice.blockOffset);
+    const double perMs = rate > 0.0 ? voiceSamplesPerMs (voice, layer, rate) : 0.0;
+    const double elapsed = nextMs - (perMs > 0.0 ? toNext / perMs : 0.0);
     return std::max (0.0, elapsed);
 }
 
@@ -318,14 +317,260 @@ bool PluginProcessor::anyVoicePlaying() const
 }
 
 //==============================================================================
-void PluginProcessor::startVoice (int, int, int, int, double, juce::MidiBuffer&)
+int PluginProcessor::transposeForLayer (int layer) const
 {
-    // Clip playback is built with the voice scheduler.
+    // The transpose modifiers act on the layer the input plays.
+    if (layer != playLayer)
+        return 0;
+
+    const bool up = modifierHeld[modTransposeUp];
+    const bool down = modifierHeld[modTransposeDown];
+    return up == down ? 0 : (up ? 12 : -12);
 }
 
-void PluginProcessor::advanceVoice (Voice&, int, int, juce::MidiBuffer&)
+int PluginProcessor::shapeNote (int note, int layer) const
 {
-    // Clip playback is built with the voice scheduler.
+    note = clampInt (note, 0, 127);
+    const auto l = (size_t) clampInt (layer, 0, numLayers - 1);
+    return layerKeysnap[l].load() ? snapNote (note) : note;
+}
+
+void PluginProcessor::voiceNoteOn (Voice& v, int layer, size_t index, int sampleOffset, juce::MidiBuffer& out)
+{
+    const auto& e = v.events[index];
+    const int velocity = emitVel (e.velocity, v);
+    const int t = transposeForLayer (layer);
+
+    SoundingNote n;
+    n.sourceNote = e.note;
+    n.sourceIndex = index < v.sourceIndexMap.size() ? v.sourceIndexMap[index] : (int) index;
+    n.channel = clampInt (e.channel, 1, 16);
+    n.velocity = velocity;
+    n.transpose = t;
+    n.emittedNote = shapeNote (e.note + t, layer);
+    v.sounding.push_back (n);
+
+    emitNoteOn (out, n.channel, n.emittedNote, velocity, sampleOffset);
+}
+
+void PluginProcessor::startOpenNotes (Voice& v, int layer, const std::vector<int>& indices, int sampleOffset,
+                                      juce::MidiBuffer& out)
+{
+    setEmitContext (v, layer);
+    for (int index : indices)
+        if (index >= 0 && (size_t) index < v.events.size())
+            voiceNoteOn (v, layer, (size_t) index, sampleOffset, out);
+}
+
+void PluginProcessor::startVoice (int key, int velocity, int channel, int sampleOffset, double rate,
+                                  juce::MidiBuffer& out)
+{
+    if (key < 0 || key >= numKeys)
+        return;
+
+    const auto& clip = keys[(size_t) key];
+    auto& v = voices[(size_t) key];
+    v.reset();
+
+    emitLayer = 0;
+    emitSourceKey = key;
+    v.excludedFromCapture = captureArmed && ! liveResample.load();
+    v.soundsWhenMuted = false;
+
+    v.active = true;
+    v.key = key;
+    v.velocity = clampInt (velocity, 1, 127);
+    v.channel = clampInt (channel, 1, 16);
+    v.bpm = clip.bpm > 0.0 ? clip.bpm : 120.0;
+    v.blockOffset = sampleOffset;
+
+    // Single notes and chords play only their note-ons, with their recorded spacing.
+    if (clip.isSingleNote || clip.isChord)
+    {
+        double previousOn = 0.0, t = 0.0;
+        bool first = true;
+        for (const auto& e : clip.events)
+        {
+            t += e.waitMs;
+            if (! e.isNoteOn)
+                continue;
+
+            auto on = e;
+            on.waitMs = first ? 0.0 : std::max (t - previousOn, 0.0);
+            previousOn = t;
+            first = false;
+            v.events.push_back (on);
+        }
+    }
+    else
+    {
+        v.events.assign (clip.events.begin(), clip.events.end());
+        if (clip.events.size() > 1)
+            v.sourceEvents.assign (clip.events.begin(), clip.events.end());
+    }
+
+    v.anchorSample = samplePosition + sampleOffset;
+
+    if (v.events.size() > 1)
+        applyPlaybackQuantize (v.events, v.anchorSample, v.bpm);
+
+    v.isPhrase = ! clip.isSingleNote && ! clip.isChord && clip.events.size() > 1;
+    v.tailMs = clip.tailMs > 0.0 ? clip.tailMs : 0.0;
+    v.cycleMs = v.tailMs + sumOfWaits (v.events);
+
+    const double loopBeats = loopLengthBeatsNow();
+    if (v.isPhrase && loopBeats > 0.0)
+    {
+        const double windowMs = loopBeats * 60000.0 / std::max (v.bpm, 1.0);
+        cropToLoopWindow (v.events, windowMs, timelineScratch);
+        v.cycleMs = windowMs;
+        v.tailMs = std::max (windowMs - sumOfWaits (v.events), 0.0);
+        v.croppedToWindow = true;
+    }
+
+    const double perMs = voiceSamplesPerMs (v, 0, rate);
+    const auto launch = launchFor (key, sampleOffset, rate);
+    const double trigger = (double) (samplePosition + sampleOffset);
+    v.startSample = trigger + launch.delay;
+    v.cycleStartSample = v.startSample;
+    if (! v.events.empty())
+        v.samplesToNext = launch.delay + v.events.front().waitMs * perMs;
+
+    // Joining a launch a little late: start part-way into the phrase.
+    if (launch.late > 0.0 && v.isPhrase && ! legato.load())
+    {
+        size_t next = 0;
+        double toNext = 0.0;
+        if (legatoSeek (v.events, launch.late / perMs, perMs, next, toNext, legatoOpenNotes))
+        {
+            v.startSample -= launch.late;
+            v.cycleStartSample = v.startSample;
+            v.nextIndex = next;
+            v.samplesToNext = toNext;
+            startOpenNotes (v, 0, legatoOpenNotes, sampleOffset, out);
+        }
+    }
+
+    if (v.croppedToWindow && legato.load())
+        alignToLoopWindow (v, sampleOffset, perMs);
+
+    // Legato hand-over: continue where the previous clip was.
+    if (legatoSeekMs > 0.0 && ! clip.isSingleNote && ! clip.isChord)
+    {
+        size_t next = 0;
+        double toNext = 0.0;
+        if (legatoSeek (v.events, legatoSeekMs, perMs, next, toNext, legatoOpenNotes))
+        {
+            v.nextIndex = next;
+            v.samplesToNext = toNext;
+            v.startSample = trigger - legatoSeekMs * perMs;
+            v.cycleStartSample = v.startSample;
+            if (! monoMode.load() && ! suppressLegatoNotes)
+                startOpenNotes (v, 0, legatoOpenNotes, sampleOffset, out);
+        }
+    }
+    legatoSeekMs = -1.0;
+    suppressLegatoNotes = false;
+
+    // The key's own note beside its clip, when the layer is dry and the clip lacks it.
+    if (layerDry[0].load())
+    {
+        bool clipHasKey = false;
+        for (const auto& e : v.events)
+            clipHasKey = clipHasKey || (e.isNoteOn && e.note == key);
+
+        if (! clipHasKey)
+        {
+            const int t = transposeForLayer (0);
+            SoundingNote n;
+            n.sourceNote = key;
+            n.emittedNote = shapeNote (key + t, 0);
+            n.channel = v.channel;
+            n.velocity = v.velocity;
+            n.sourceIndex = -1;
+            n.transpose = t;
+            n.isDry = true;
+            v.sounding.push_back (n);
+
+            setEmitContext (v, 0);
+            emitBypassCascade = true;
+            emitNoteOn (out, n.channel, n.emittedNote, n.velocity, sampleOffset);
+            emitBypassCascade = false;
+        }
+    }
+
+    lastStartedKey = key;
+}
+
+void PluginProcessor::advanceVoice (Voice& v, int layer, int n, juce::MidiBuffer& out)
+{
+    setEmitContext (v, layer);
+
+    int pos = v.blockOffset;
+    v.blockOffset = 0;
+    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
+    const int lastPos = n < 2 ? 0 : n - 1;
+
+    while (v.active)
+    {
+        if (v.nextIndex >= v.events.size())
+        {
+            if (v.isPhrase)
+                silenceVoice (v, layer, std::min (lastPos, pos), out);
+            v.active = false;
+            break;
+        }
+
+        if (v.samplesToNext >= (double) (n - pos))
+        {
+            v.samplesToNext -= (double) (n - pos);
+            break;
+        }
+
+        // A hair of tolerance: a time that tempo arithmetic puts a rounding
+        // error short of a sample boundary belongs on that boundary.
+        const double due = v.samplesToNext + v.sampleFraction;
+        const double whole = std::floor (due + 1e-7);
+        v.sampleFraction = std::max (due - whole, 0.0);
+        v.samplesToNext = 0.0;
+        pos += (int) whole;
+        const int at = clampInt (pos, 0, lastPos);
+
+        const auto index = (size_t) v.nextIndex;
+        const auto& e = v.events[index];
+
+        if (e.isNoteOn)
+        {
+            voiceNoteOn (v, layer, index, at, out);
+        }
+        else
+        {
+            for (auto it = v.sounding.begin(); it != v.sounding.end(); ++it)
+            {
+                if (! it->isDry && it->sourceNote == e.note && it->channel == clampInt (e.channel, 1, 16))
+                {
+                    emitNoteOff (out, it->channel, it->emittedNote, at);
+                    v.sounding.erase (it);
+                    break;
+                }
+            }
+        }
+
+        ++v.nextIndex;
+
+        if (v.nextIndex < v.events.size())
+        {
+            v.samplesToNext = v.events[(size_t) v.nextIndex].waitMs * voiceSamplesPerMs (v, layer, rate);
+        }
+        else if (! tryLoopWrap (v, layer, at, rate, out))
+        {
+            if (v.isPhrase)
+                silenceVoice (v, layer, at, out);
+            v.active = false;
+        }
+
+        setEmitContext (v, layer);
+    }
 }
 
 void PluginProcessor::advanceLayer0Voices (int numSamples, juce::MidiBuffer& out)
@@ -338,7 +583,5 @@ void PluginProcessor::advanceLayer0Voices (int numSamples, juce::MidiBuffer& out
         if (v.active)
             advanceVoice (v, 0, numSamples, out);
 
-    overlapVoices.erase (std::remove_if (overlapVoices.begin(), overlapVoices.end(),
-                                         [] (const Voice& v) { return ! v.isActiveOrSounding(); }),
-                         overlapVoices.end());
+    overlapVoices.removeIf ([] (const Voice& v) { return ! v.isActiveOrSounding(); });
 }

@@ -2,6 +2,7 @@
 // program because it replaces the global allocation functions.
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 
 #include <gtest/gtest.h>
@@ -74,6 +75,39 @@ void scheduleTraffic (qtest::EngineHarness& h, int64_t from, int64_t to)
 }
 }
 
+namespace
+{
+// Phrases on a third of the keys: short ones, dense 500-event ones and chords.
+void putClips (qtest::EngineHarness& h)
+{
+    for (int key = 24; key < 108; key += 3)
+    {
+        if (key >= 48 && key < 60)
+            continue;
+
+        std::vector<qtest::ClipNote> notes;
+        const int count = key % 2 == 0 ? 250 : 12;
+        for (int i = 0; i < count; ++i)
+            notes.push_back ({ 36 + (key + i * 5) % 60, i * 8.0, 6.0, 30 + i % 90, 1 + i % 3 });
+        h.setClip (key, qtest::makeClip (notes, 90.0 + key, key % 5 == 0 ? 40.0 : 0.0));
+    }
+    h.setClip (100, qtest::makeClip ({ { 60, 0, 100 }, { 64, 10, 100 }, { 67, 20, 100 } }));
+}
+
+void runCounted (qtest::EngineHarness& h, int64_t until, const std::function<void (int)>& perBlock)
+{
+    h.beforeBlock = startCounting;
+    h.afterBlock = stopCounting;
+    for (int block = 0; h.now() < until; ++block)
+    {
+        perBlock (block);
+        h.runBlocks (1);
+    }
+    h.beforeBlock = nullptr;
+    h.afterBlock = nullptr;
+}
+}
+
 TEST (Allocation, SteadyStateProcessBlockDoesNotAllocate)
 {
     qtest::EngineHarness h ({ 48000.0, 128, true, true });
@@ -84,10 +118,8 @@ TEST (Allocation, SteadyStateProcessBlockDoesNotAllocate)
     h.runUntil (48000);
 
     scheduleTraffic (h, 48000, 48000 * 60);
-    h.beforeBlock = startCounting;
-    h.afterBlock = stopCounting;
-
-    for (int block = 0; h.now() < 48000 * 60; ++block)
+    allocations.store (0);
+    runCounted (h, 48000 * 60, [&] (int block)
     {
         if (block % 700 == 0)
             h.playHead.playing = ! h.playHead.playing;
@@ -97,9 +129,48 @@ TEST (Allocation, SteadyStateProcessBlockDoesNotAllocate)
             p.stopKeyRequests[0][0].fetch_or (1ull << 61);
         if (block % 900 == 0)
             p.allNotesOffRequested.store (true);
-        h.runBlocks (1);
-    }
+    });
 
     EXPECT_EQ (allocations.load(), 0);
     EXPECT_GT (h.output().size(), 1000u);
+}
+
+TEST (Allocation, ClipsStartingWrappingAndOverlappingDoNotAllocate)
+{
+    qtest::EngineHarness h ({ 48000.0, 128, true, true });
+    auto& p = h.proc();
+    putClips (h);
+    p.loopEnabled.store (true);
+
+    // One-shot retriggers make overlaps; the loop window, launch quantize,
+    // input quantize with humanize and speed changes come and go.
+    auto settings = [&] (int block)
+    {
+        const int phase = (block / 1500) % 4;
+        p.loopLengthIdx.store (phase == 1 ? 3 : (phase == 2 ? 1 : -1));
+        p.launchQuantPower.store (phase >= 2);
+        p.inputQuantPower.store (phase == 3);
+        p.inputQuantAmount.store (phase == 3 ? -60 : 100);
+        p.legato.store (phase == 1);
+        if (block % 1500 == 10)
+            p.requantizeRequested.store (true);
+        if (block % 900 == 0)
+            p.modifierToggleRequests.fetch_or (1u << PluginProcessor::modSlowDown);
+        if (block % 2000 == 0)
+            h.playHead.playing = ! h.playHead.playing;
+    };
+
+    scheduleTraffic (h, 0, 48000 * 240);
+    for (int block = 0; h.now() < 48000 * 60; ++block)
+    {
+        settings (block);
+        h.runBlocks (1);
+    }
+
+    allocations.store (0);
+    int block = (int) (h.now() / 128);
+    runCounted (h, 48000 * 240, [&] (int) { settings (block++); });
+
+    EXPECT_EQ (allocations.load(), 0);
+    EXPECT_GT (h.output().size(), 100000u);
 }

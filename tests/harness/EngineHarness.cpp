@@ -48,7 +48,7 @@ void EngineHarness::setClip (int key, KeySequence clip, int layer)
 
 void EngineHarness::schedule (int64_t time, const juce::MidiMessage& message)
 {
-    const auto at = std::upper_bound (pending.begin(), pending.end(), time,
+    const auto at = std::upper_bound (pending.begin() + (std::ptrdiff_t) nextPending, pending.end(), time,
                                       [] (int64_t t, const TimedMessage& m) { return t < m.time; });
     pending.insert (at, TimedMessage { time, message });
 }
@@ -78,14 +78,18 @@ std::vector<TimedMessage> EngineHarness::runOneBlock()
     const int n = opts.blockSize;
     midi.clear();
 
-    size_t used = 0;
-    while (used < pending.size() && pending[used].time < clock + n)
+    while (nextPending < pending.size() && pending[nextPending].time < clock + n)
     {
-        const auto& m = pending[used];
+        const auto& m = pending[nextPending];
         midi.addEvent (m.message, (int) std::max<int64_t> (0, m.time - clock));
-        ++used;
+        ++nextPending;
     }
-    pending.erase (pending.begin(), pending.begin() + (std::ptrdiff_t) used);
+
+    if (nextPending > 4096 && nextPending * 2 > pending.size())
+    {
+        pending.erase (pending.begin(), pending.begin() + (std::ptrdiff_t) nextPending);
+        nextPending = 0;
+    }
 
     audio.setSize (2, n, false, false, true);
     if (beforeBlock != nullptr)
@@ -124,6 +128,33 @@ std::vector<TimedMessage> EngineHarness::runUntil (int64_t time)
 std::vector<TimedMessage> EngineHarness::runBlocks (int count)
 {
     return runUntil (clock + (int64_t) count * opts.blockSize);
+}
+
+KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm, double tailMs)
+{
+    KeySequence clip;
+    std::vector<double> times;
+    for (const auto& n : notes)
+    {
+        clip.events.push_back ({ n.note, n.velocity, n.channel, true, 0.0 });
+        times.push_back (n.startMs);
+        clip.events.push_back ({ n.note, 0, n.channel, false, 0.0 });
+        times.push_back (n.startMs + n.lengthMs);
+    }
+    rebuildWaits (clip.events, times);
+    clip.bpm = bpm;
+    clip.tailMs = tailMs;
+    clip.recompute();
+    return clip;
+}
+
+std::vector<TimedMessage> notesOf (const std::vector<TimedMessage>& messages, int note)
+{
+    std::vector<TimedMessage> result;
+    for (const auto& m : messages)
+        if ((m.message.isNoteOn() || m.message.isNoteOff()) && m.message.getNoteNumber() == note)
+            result.push_back (m);
+    return result;
 }
 
 std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -80,13 +81,31 @@ private:
     std::unique_ptr<PluginProcessor> processor;
     juce::AudioBuffer<float> audio;
     juce::MidiBuffer midi;
-    std::vector<TimedMessage> pending;
+    std::vector<TimedMessage> pending;   // sorted by time; [0, nextPending) already sent
+    size_t nextPending = 0;
     std::vector<TimedMessage> allOutput;
     int64_t clock = 0;
 };
+
+// A note of a clip, in clip milliseconds.
+struct ClipNote
+{
+    int note;
+    double startMs;
+    double lengthMs;
+    int velocity = 100;
+    int channel = 1;
+};
+
+// Builds a clip (events in time order, flags recomputed) from notes.
+KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm = 120.0, double tailMs = 0.0);
 
 // Filters for assertions.
 std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages);
 std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages);
 juce::MidiMessage makeMessage (std::initializer_list<int> bytes);
+std::vector<TimedMessage> notesOf (const std::vector<TimedMessage>& messages, int note);
+
+// Samples of an absolute time in milliseconds.
+inline int64_t msToSamples (double ms, double rate) { return (int64_t) std::floor (ms * rate / 1000.0 + 1e-9); }
 }
