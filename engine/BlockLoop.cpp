@@ -308,6 +308,8 @@ void PluginProcessor::processMessage (const juce::MidiMessageMetadata& meta, juc
 
         if (! zone)
         {
+            if (isOn)
+                inputVelocity[(size_t) key] = velocity;
             routePlayableNote (key, velocity, channel, isOn, pos, out, rate);
             return;
         }

@@ -7,6 +7,11 @@ void PluginProcessor::playUpperLayer (int, int, juce::MidiBuffer&)
     // Upper-layer triggering and the cascade are built with the layer engine.
 }
 
+void PluginProcessor::startVoiceUpper (int, int, int, int, int, juce::MidiBuffer&, bool)
+{
+    // Upper-layer voices are built with the layer engine.
+}
+
 void PluginProcessor::openCascadeNote (int, int, int, int, int)
 {
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <bitset>
+#include <deque>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -150,6 +151,12 @@ public:
         std::atomic<int> lastPlayedKey { 60 };
         std::array<std::atomic<int>, numKeys> noteOnCount;
         std::array<std::atomic<int>, numKeys> soundingChannel;
+        std::atomic<double> captureLoopMs { 0.0 };
+        std::atomic<double> takeElapsedMs { 0.0 };
+        std::atomic<double> takeProjectedMs { 0.0 };
+        std::atomic<double> loopPositionMs { -1.0 };
+        std::atomic<bool> stepRecording { false };
+        std::atomic<double> stepCursorMs { 0.0 };
     };
     Published published;
 
@@ -216,6 +223,7 @@ public:
     int shapeNote (int note, int layer) const;
     bool anyVoicePlaying() const;
     Voice& voiceFor (int layer, int key);
+    const Voice& voiceFor (int layer, int key) const;
     OverlapList& overlapsFor (int layer);
     const OverlapList& overlapsFor (int layer) const;
 
@@ -287,6 +295,7 @@ public:
     std::vector<CascadeLink> cascadeLinks;
 
     void playUpperLayer (int layer, int numSamples, juce::MidiBuffer& out);
+    void startVoiceUpper (int layer, int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out, bool loopAllowed);
     void setLayerMuted (int layer, bool muted, juce::MidiBuffer& out);
     void resetLayer (int layer, juce::MidiBuffer& out);
     void resetLayerPlayState (int layer);
@@ -327,6 +336,9 @@ public:
 
     //==============================================================================
     // Capture and overdub
+    // Take capacity reserved once, so capturing allocates only for takes longer than this.
+    static constexpr size_t captureReserveEvents = 16384;
+
     bool captureArmed = false;
     bool captureTriggersKeys = false;
     bool pickDestinationOnFirstKey = false;
@@ -335,33 +347,159 @@ public:
     int lastPlayedKey = 60;
     std::vector<SeqEvent> captureEvents;
     bool takeStarted = false;
+    bool keepLeadingGap = false;
+    double takeStartMs = 0.0;
+    double lastEventMs = 0.0;
+    bool loopCapture = false;
+    double captureStartSample = 0.0;
+    double captureLoopMs = 0.0;
+    double captureLoopSamples = 0.0;
+    int lapsFolded = 0;
+    std::vector<SeqEvent> foldedTake;
     juce::MidiBuffer captureTap;
 
-    void beginCapture (bool triggersKeys, int sampleOffset, juce::MidiBuffer& out);
+    void beginCapture (int sampleOffset, juce::MidiBuffer& out, bool triggersKeys);
+    void armCapture (int sampleOffset, juce::MidiBuffer& out, bool triggersKeys, bool pickDestination);
     void commitRecording (int sampleOffset, juce::MidiBuffer& out);
     void cancelArming();
-    void clearDestination (int key);
+    void clearDestination (int key, int sampleOffset, juce::MidiBuffer& out);
     void captureBlock (int numSamples);
     void serviceOverdub (int numSamples, juce::MidiBuffer& out);
+    void foldLap();
+    std::vector<SeqEvent> foldEventsNow (const std::vector<SeqEvent>& events) const;
+    void resyncOverdubVoice (int key, int sampleOffset, juce::MidiBuffer& out);
+    bool isValidDestination (int key) const;
+    KeySequence& sequenceFor (int layer, int key);
+    void stopKeyOnLayer (int layer, int key, int sampleOffset, juce::MidiBuffer& out);
+    void storeTake (int layer, int key, const std::vector<SeqEvent>& events, double tailMs, int sampleOffset,
+                    juce::MidiBuffer& out);
+    double nowMs (int sampleOffset) const;
 
     //==============================================================================
-    // Step recording
+    // Step recording and step play
+    struct StepRecNote
+    {
+        int note = 60;
+        int velocity = 100;
+        int channel = 1;
+        int startCell = 0;
+        int endCell = 1;
+    };
+
+    struct StepRecHeldNote
+    {
+        int channel = 1;
+        uint8_t note = 0;
+    };
+
+    // A clip's note-ons divided into step groups (flat lists, reused).
+    struct StepGroups
+    {
+        std::vector<int> eventIndices;  // the groups' note-on indices, group after group
+        std::vector<int> groupBegin;    // where each group starts in eventIndices; one extra entry at the end
+        std::vector<double> groupTimes; // absolute ms of each group's first note-on
+        size_t count() const noexcept { return groupTimes.size(); }
+    };
+
     bool stepRecording = false;
+    bool stepChordOpen = false;
+    double stepCellMs = 62.5;
+    int stepCursor = 0;
+    int stepChordStart = 0;
+    int stepChordFirstNote = 0;
+    std::vector<StepRecNote> stepNotes;
+    std::vector<std::pair<int, int>> stepHeld;
+    std::vector<StepRecHeldNote> stepAuditionNotes;
+    std::array<int, numKeys> stepIndex {};
+    std::array<double, numKeys> stepPositionMs {};
+    std::array<int, numKeys> inputVelocity {};
+    StepGroups stepGroups;
+
     bool stepRecordingActive() const { return captureArmed && stepRecording; }
+    void enterStepRecord();
+    double computeStepCellMs() const;
+    int stepMoveCells() const;
     void stepRecordNoteOn (int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
     void stepRecordNoteOff (int key, int sampleOffset, juce::MidiBuffer& out);
+    void stepRecMoveCursor (int direction, int sampleOffset, juce::MidiBuffer& out);
+    void auditionStepCell (int cell, int sampleOffset, juce::MidiBuffer& out, int noteLimit);
+    void stepRecUndoNote (int sampleOffset, juce::MidiBuffer& out);
+    void releaseStepRecScrub (int sampleOffset, juce::MidiBuffer& out);
+    void silenceStepAudition (int sampleOffset, juce::MidiBuffer& out);
+    KeySequence buildStepRecordTake() const;
+    void commitStepRecording (int sampleOffset, juce::MidiBuffer& out);
+    void stepKeyPressed (bool stepKeyAlreadyHeld, int sampleOffset, juce::MidiBuffer& out);
+    bool emitStep (int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out, double rate);
+    void emitStepUpper (int layer, int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out);
+    void releaseFrozenStepVoices (int sampleOffset, juce::MidiBuffer& out);
     void stepDispatch (int direction, bool stepWasDown, int sampleOffset, juce::MidiBuffer& out);
     void stepReleased (int index, int sampleOffset, juce::MidiBuffer& out);
     void playStep (int key, int direction, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
+    bool keyIsStepping (int layer, int key) const;
     void clearStepRecordState();
     void resetLayer0StepIndices();
 
     //==============================================================================
     // Undo and redo
+    static constexpr size_t undoLimit = 64;
+
+    struct UndoKey
+    {
+        int key = -1;
+        int layer = 0;
+        KeySequence sequence;
+        std::shared_ptr<const KeyAudio> audio;
+    };
+
+    // Everything a preset or sketch sets, for undoing a load.
+    struct FullSnapshot
+    {
+        std::array<KeySequence, numKeys> keys;
+        std::array<std::shared_ptr<const KeyAudio>, numKeys> keyAudio;
+        std::array<std::array<KeySequence, numKeys>, 3> upperKeys;
+        int modOctaveBase = 48;
+        int transpose1 = 0, transpose2 = 0, speed1Idx = 4, speed2Idx = 4;
+        int repeat1Rate = 2, repeat2Rate = 2, invert1Dir = 0, invert2Dir = 1;
+        bool stepChordAware = true;
+        double sliceOffsetMs = 0.0;
+        int inputQuantNote = 4, inputQuantFeel = 0, inputQuantAmount = 100;
+        int launchQuantNote = 4, launchQuantFeel = 0;
+        bool inputQuantPower = false, launchQuantPower = false, loopEnabled = false;
+        int loopLengthIdx = -1, keyboardInteraction = 2;
+        bool cascadeEnabled = true;
+        int triggerMode = 1;
+        bool liveResample = false;
+        int velModSource = 1;
+        bool velControlPower = true;
+        int velControlAmount = 50;
+        bool monoMode = false, legato = false;
+        int playLayer = 0, visibleLayers = 1;
+        std::array<bool, numLayers> layerDry {}, layerKeysnap {};
+        int keySnapStart = 24, keySnapEnd = 107;
+        std::array<bool, 12> scale {};
+        juce::String presetName;
+    };
+
+    struct UndoEntry
+    {
+        std::vector<UndoKey> savedKeys;
+        std::unique_ptr<FullSnapshot> snapshot;
+    };
+
+    std::deque<UndoEntry> undoHistory;
+    std::deque<UndoEntry> redoHistory;
+
+    void pushUndo (int key, int layer);
+    void pushUndoGroup (const std::set<int>& keys, int layer);
+    void pushUndoEntry (UndoEntry entry);
     void performUndo (int sampleOffset, juce::MidiBuffer& out);
     void performRedo (int sampleOffset, juce::MidiBuffer& out);
+    UndoKey swapKeyContent (const UndoKey& saved, int sampleOffset, juce::MidiBuffer& out);
+    std::unique_ptr<FullSnapshot> captureFullSnapshot() const;
+    void applyFullSnapshot (const FullSnapshot& snapshot, int sampleOffset, juce::MidiBuffer& out);
     void wetUndoNote (int sampleOffset, juce::MidiBuffer& out);
     void clearUndoHistory();
+    void publishNoteCount (int key);
 
     //==============================================================================
     // Audio keys and the audio link

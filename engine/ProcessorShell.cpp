@@ -32,6 +32,7 @@ PluginProcessor::PluginProcessor()
 
     polyPressure.fill (127);
     lastNoteOfChannel.fill (-1);
+    stepPositionMs.fill (-1.0);
     for (auto& layer : upperLayers)
         layer.stepPositionMs.fill (-1.0);
 
@@ -39,6 +40,16 @@ PluginProcessor::PluginProcessor()
     cascadeTaps.reserve (1024);
     cascadeLinks.reserve ((size_t) numKeys * 3);
     armedDestKeys.reserve ((size_t) numKeys);
+    captureEvents.reserve (captureReserveEvents);
+    stepNotes.reserve (1024);
+    stepHeld.reserve ((size_t) numKeys);
+    stepAuditionNotes.reserve (1024);
+    stepGroups.eventIndices.reserve (scratchTimelineEvents);
+    stepGroups.groupBegin.reserve (scratchTimelineEvents);
+    stepGroups.groupTimes.reserve (scratchTimelineEvents);
+    timelineScratch.reserve (scratchTimelineEvents);
+    legatoOpenNotes.reserve (scratchTimelineEvents);
+    requantizeEvents.reserve (scratchTimelineEvents);
 
     blockOut.ensureSize (scratchMidiBytes);
     pairedOut.ensureSize (scratchMidiBytes);
@@ -96,14 +107,15 @@ void PluginProcessor::prepareToPlay (double rate, int maximumBlockSize)
     ignoreNextRelease.fill (false);
     heldKeys.clear();
     clearStepRecordState();
+    stepPositionMs.fill (-1.0);
+    for (auto& layer : upperLayers)
+        layer.stepPositionMs.fill (-1.0);
     keySoundingCount.fill (0);
     outputNotes.clearCounts();
     clearModifierState();
     scaleKeysHeld.reset();
     clearLaunchState();
     lastActivitySample = -1;
-    timelineScratch.reserve (scratchTimelineEvents);
-    legatoOpenNotes.reserve (scratchTimelineEvents);
     modifierToggleRequests.store (0);
     selectedKeyRequest.store (-2);
 

@@ -347,3 +347,76 @@ bool legatoSeek (const std::vector<SeqEvent>& events, double seekMs, double samp
 
     return false;
 }
+
+std::vector<SeqEvent> foldEvents (const std::vector<SeqEvent>& events, double loopMs, double gridMs,
+                                  int amountPercent, double elapsedMs)
+{
+    std::vector<SeqEvent> out;
+    if (! (loopMs > 0.0) || events.empty())
+        return out;
+
+    struct Open
+    {
+        int note, channel;
+        double rawOnMs, foldedOnMs;
+    };
+
+    const double q = std::clamp (amountPercent, -100, 100) / 100.0;
+    std::vector<double> times;
+    std::vector<Open> open;
+    out.reserve (events.size() + 8);
+    times.reserve (events.size() + 8);
+
+    double a = 0.0;
+    for (const auto& e : events)
+    {
+        a += e.waitMs;
+
+        if (e.isNoteOn)
+        {
+            double h = a;
+            if (gridMs > 0.0)
+            {
+                const double m = h + gridShift (h, gridMs, q);
+                if (q >= 0.0)
+                {
+                    h = m;
+                }
+                else
+                {
+                    const auto r = humanizeSingle (e.note, e.channel, a, 0);
+                    h = std::max (m + (1.0 - (r.r1 + r.r2)) * q * 45.0, 0.0);
+                }
+            }
+
+            double p = std::fmod (h, loopMs);
+            if (p < 0.0)
+                p += loopMs;
+
+            out.push_back (e);
+            times.push_back (p);
+            open.push_back ({ e.note, e.channel, a, p });
+            continue;
+        }
+
+        for (auto it = open.begin(); it != open.end(); ++it)
+        {
+            if (it->note == e.note && it->channel == e.channel)
+            {
+                out.push_back (e);
+                times.push_back (std::min (loopMs, it->foldedOnMs + std::max (a - it->rawOnMs, 0.0)));
+                open.erase (it);
+                break;
+            }
+        }
+    }
+
+    for (const auto& o : open)
+    {
+        out.push_back ({ o.note, 0, o.channel, false, 0.0 });
+        times.push_back (std::min (loopMs, o.foldedOnMs + std::max (0.001, std::max (elapsedMs - o.rawOnMs, 0.0))));
+    }
+
+    rebuildWaits (out, times);
+    return out;
+}

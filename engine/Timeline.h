@@ -68,6 +68,13 @@ void quantizeTimeline (std::vector<SeqEvent>& events, double gridMs, int amountP
 void cropToLoopWindow (std::vector<SeqEvent>& events, double windowMs, TimelineScratch& scratch);
 void cropToLoopWindow (std::vector<SeqEvent>& events, double windowMs);
 
+// Folds a take of several laps onto one loop of loopMs. Note-ons are first
+// input-quantized (gridMs 0: not at all); a note keeps its played length but
+// never passes the loop's end; notes still open are closed with the time that
+// has elapsed since the take began (elapsedMs). Empty when loopMs is not above 0.
+std::vector<SeqEvent> foldEvents (const std::vector<SeqEvent>& events, double loopMs, double gridMs,
+                                  int amountPercent, double elapsedMs);
+
 // Where a clip stands at seekMs: the index of the next event, the samples to
 // it, and the note-ons open at that point. False (nothing found) when seekMs
 // is not above 0, the clip has fewer than two events, or seekMs is at or past

@@ -29,7 +29,7 @@ void PluginProcessor::handlePlayableNoteOn (int key, int velocity, int channel, 
     {
         lastPlayedKey = key;
         armedDestKeys.push_back (key);
-        clearDestination (key);
+        clearDestination (key, sampleOffset, out);
         pickDestinationOnFirstKey = false;
     }
     else if (! captureArmed)

@@ -16,6 +16,7 @@ Voice::Voice()
     sounding.reserve (soundingCapacity);
     events.reserve (eventCapacity);
     sourceEvents.reserve (eventCapacity);
+    sourceIndexMap.reserve (soundingCapacity);
 }
 
 void Voice::reset() noexcept
@@ -58,6 +59,12 @@ UpperLayer::UpperLayer()
 }
 
 Voice& PluginProcessor::voiceFor (int layer, int key)
+{
+    const auto k = (size_t) clampInt (key, 0, numKeys - 1);
+    return layer >= 1 && layer <= 3 ? upperLayers[(size_t) layer - 1].voices[k] : voices[k];
+}
+
+const Voice& PluginProcessor::voiceFor (int layer, int key) const
 {
     const auto k = (size_t) clampInt (key, 0, numKeys - 1);
     return layer >= 1 && layer <= 3 ? upperLayers[(size_t) layer - 1].voices[k] : voices[k];

@@ -174,3 +174,27 @@ TEST (Allocation, ClipsStartingWrappingAndOverlappingDoNotAllocate)
     EXPECT_EQ (allocations.load(), 0);
     EXPECT_GT (h.output().size(), 100000u);
 }
+
+TEST (Allocation, CapturingDoesNotAllocateWithinTheReservedTake)
+{
+    qtest::EngineHarness h ({ 48000.0, 128, true, true });
+    auto& p = h.proc();
+
+    // Arming (which saves the destination for undo) happens outside the count;
+    // so does the commit. In between, ten seconds of busy playing are captured.
+    const int record = h.modifierKey (PluginProcessor::modRecord);
+    h.noteOn (64, record);
+    h.runUntil (256);
+    ASSERT_TRUE (p.captureArmed);
+
+    scheduleTraffic (h, 256, 48000 * 10);
+    allocations.store (0);
+    runCounted (h, 48000 * 10, [] (int) {});
+    EXPECT_EQ (allocations.load(), 0);
+    EXPECT_GT (p.captureEvents.size(), 1000u);
+    EXPECT_LE (p.captureEvents.size(), PluginProcessor::captureReserveEvents);
+
+    h.noteOff (h.now(), record);
+    h.runBlocks (2);
+    EXPECT_FALSE (p.captureArmed);
+}
