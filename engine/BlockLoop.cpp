@@ -124,6 +124,7 @@ void PluginProcessor::processBlock (juce::AudioBuffer<float>& audio, juce::MidiB
 
         for (int layer = 1; layer < appliedVisibleLayers; ++layer)
             playUpperLayer (layer, numSamples, blockOut);
+        cascadeTaps.clear();
 
         exchangeAudioLink (numSamples);
         if (captureArmed && ! stepRecording)

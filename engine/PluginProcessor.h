@@ -201,6 +201,8 @@ public:
     std::array<int, numKeys> keySoundingChannel {};
 
     void startVoice (int key, int velocity, int channel, int sampleOffset, double rate, juce::MidiBuffer& out);
+    void startClipVoice (int layer, int key, int velocity, int channel, int sampleOffset, double rate,
+                         juce::MidiBuffer& out, bool loopAllowed);
     void emitNoteOn (juce::MidiBuffer& out, int channel, int note, int velocity, int sampleOffset);
     void emitNoteOff (juce::MidiBuffer& out, int channel, int note, int sampleOffset);
     void advanceVoice (Voice& voice, int layer, int numSamples, juce::MidiBuffer& out);
@@ -274,7 +276,7 @@ public:
     double globalLoopWindowStart (double start, double lengthSamples, double rate) const;
     void applyPlaybackQuantize (std::vector<SeqEvent>& events, int64_t anchor, double bpm);
     bool tryLoopWrap (Voice& voice, int layer, int pos, double rate, juce::MidiBuffer& out);
-    void alignToLoopWindow (Voice& voice, int sampleOffset, double samplesPerMs);
+    void alignToLoopWindow (Voice& voice, int sampleOffset, double samplesPerMs, double& legatoSeekMs);
     void applyDesiredSpeed (double speed, int numSamples);
     double speedMulForLayer (int layer) const;
     void requantizeActiveVoices (juce::MidiBuffer& out);
@@ -294,7 +296,12 @@ public:
     std::vector<CascadeTap> cascadeTaps;
     std::vector<CascadeLink> cascadeLinks;
 
+    std::vector<std::pair<int, int>> upperReleases;   // (key, sample position), per layer and block
+
     void playUpperLayer (int layer, int numSamples, juce::MidiBuffer& out);
+    void triggerUpperNoteOn (int layer, int key, int velocity, int channel, int sampleOffset, double rate,
+                             juce::MidiBuffer& out, bool passThrough, bool loopAllowed);
+    void releaseUpperKey (int layer, int key, int sampleOffset, juce::MidiBuffer& out, double rate);
     void startVoiceUpper (int layer, int key, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out, bool loopAllowed);
     void setLayerMuted (int layer, bool muted, juce::MidiBuffer& out);
     void resetLayer (int layer, juce::MidiBuffer& out);
@@ -314,6 +321,7 @@ public:
     int detectedTonic = 0;
 
     bool keySnapAdmits (int key, int layer) const;
+    void setKeySnapRange (int start, int end);
     int snapNote (int note) const;
     int emitVel (int velocity, const Voice& voice) const;
     void rescanScale();
@@ -431,6 +439,7 @@ public:
     void stepKeyPressed (bool stepKeyAlreadyHeld, int sampleOffset, juce::MidiBuffer& out);
     bool emitStep (int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out, double rate);
     void emitStepUpper (int layer, int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out);
+    bool emitStepOn (int layer, int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out, double rate);
     void releaseFrozenStepVoices (int sampleOffset, juce::MidiBuffer& out);
     void stepDispatch (int direction, bool stepWasDown, int sampleOffset, juce::MidiBuffer& out);
     void stepReleased (int index, int sampleOffset, juce::MidiBuffer& out);

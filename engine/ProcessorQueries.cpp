@@ -81,7 +81,7 @@ std::map<int, std::vector<double>> PluginProcessor::getActivePlayheads (int laye
     std::map<int, std::vector<double>> result;
     const std::lock_guard<std::mutex> lock (keyDataMutex);
 
-    const bool stepHeld = modifierHeld[modStepBackward] || modifierHeld[modStepForward];
+    const bool stepKeyDown = modifierHeld[modStepBackward] || modifierHeld[modStepForward];
     const auto& slots = layer == 0 ? voices : upperLayers[(size_t) layer - 1].voices;
 
     for (int k = 0; k < numKeys; ++k)
@@ -96,7 +96,7 @@ std::map<int, std::vector<double>> PluginProcessor::getActivePlayheads (int laye
         }
 
         const double stepPos = layer >= 1 ? upperLayers[(size_t) layer - 1].stepPositionMs[(size_t) k] : -1.0;
-        if (stepHeld && stepPos >= 0.0)
+        if (stepKeyDown && stepPos >= 0.0)
         {
             result[k].push_back (stepPos);
             continue;

@@ -38,6 +38,7 @@ PluginProcessor::PluginProcessor()
 
     heldKeys.reserve ((size_t) numKeys);
     cascadeTaps.reserve (1024);
+    upperReleases.reserve (1024);
     cascadeLinks.reserve ((size_t) numKeys * 3);
     armedDestKeys.reserve ((size_t) numKeys);
     captureEvents.reserve (captureReserveEvents);

@@ -147,7 +147,7 @@ void PluginProcessor::applyPlaybackQuantize (std::vector<SeqEvent>& events, int6
                           timelineScratch);
 }
 
-void PluginProcessor::alignToLoopWindow (Voice& v, int sampleOffset, double perMs)
+void PluginProcessor::alignToLoopWindow (Voice& v, int sampleOffset, double perMs, double& seekMs)
 {
     const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
     const double S = v.startSample;
@@ -155,17 +155,17 @@ void PluginProcessor::alignToLoopWindow (Voice& v, int sampleOffset, double perM
     const double cycleSamples = v.cycleMs * perMs;
     const double w = globalLoopWindowStart (S, cycleSamples, rate);
 
-    if (legatoSeekMs <= 0.0 && w >= 0.0)
-        legatoSeekMs = (trigger - w) / perMs;
+    if (seekMs <= 0.0 && w >= 0.0)
+        seekMs = (trigger - w) / perMs;
 
-    if (legatoSeekMs > 0.0 && legatoSeekMs < sumOfWaits (v.events))
+    if (seekMs > 0.0 && seekMs < sumOfWaits (v.events))
     {
-        v.startSample = trigger - perMs * legatoSeekMs;
+        v.startSample = trigger - perMs * seekMs;
         v.cycleStartSample = v.startSample;
         return;
     }
 
-    legatoSeekMs = -1.0;
+    seekMs = -1.0;
     if (w < 0.0 || w >= S - 0.5)
         return;
 

@@ -353,7 +353,7 @@ void PluginProcessor::voiceNoteOn (Voice& v, int layer, size_t index, int sample
     n.sourceIndex = index < v.sourceIndexMap.size() ? v.sourceIndexMap[index] : (int) index;
     n.channel = clampInt (e.channel, 1, 16);
     n.velocity = velocity;
-    n.transpose = t;
+    n.transpose = layer == 0 ? t : 0;   // only layer-0 notes are re-snapped with their transposition
     n.emittedNote = shapeNote (e.note + t, layer);
     v.sounding.push_back (n);
 
@@ -372,14 +372,32 @@ void PluginProcessor::startOpenNotes (Voice& v, int layer, const std::vector<int
 void PluginProcessor::startVoice (int key, int velocity, int channel, int sampleOffset, double rate,
                                   juce::MidiBuffer& out)
 {
+    startClipVoice (0, key, velocity, channel, sampleOffset, rate, out, true);
+}
+
+void PluginProcessor::startVoiceUpper (int layer, int key, int velocity, int channel, int sampleOffset,
+                                       juce::MidiBuffer& out, bool loopAllowed)
+{
+    if (layer >= 1 && layer <= 3)
+        startClipVoice (layer, key, velocity, channel, sampleOffset, sampleRate > 0.0 ? sampleRate : 44100.0, out,
+                        loopAllowed);
+}
+
+void PluginProcessor::startClipVoice (int layer, int key, int velocity, int channel, int sampleOffset, double rate,
+                                      juce::MidiBuffer& out, bool loopAllowed)
+{
     if (key < 0 || key >= numKeys)
         return;
 
-    const auto& clip = keys[(size_t) key];
-    auto& v = voices[(size_t) key];
+    // The base layer launches on the grid, may join a launch late and has a
+    // dry note; upper layers start at their trigger.
+    const bool base = layer == 0;
+    const auto& clip = sequenceFor (layer, key);
+    auto& v = voiceFor (layer, key);
+    double& seekMs = base ? legatoSeekMs : upperLayers[(size_t) layer - 1].legatoSeekMs;
     v.reset();
 
-    emitLayer = 0;
+    emitLayer = layer;
     emitSourceKey = key;
     v.excludedFromCapture = captureArmed && ! liveResample.load();
     v.soundsWhenMuted = false;
@@ -390,6 +408,7 @@ void PluginProcessor::startVoice (int key, int velocity, int channel, int sample
     v.channel = clampInt (channel, 1, 16);
     v.bpm = clip.bpm > 0.0 ? clip.bpm : 120.0;
     v.blockOffset = sampleOffset;
+    v.loopAllowed = base || loopAllowed;
 
     // Single notes and chords play only their note-ons, with their recorded spacing.
     if (clip.isSingleNote || clip.isChord)
@@ -426,7 +445,7 @@ void PluginProcessor::startVoice (int key, int velocity, int channel, int sample
     v.cycleMs = v.tailMs + sumOfWaits (v.events);
 
     const double loopBeats = loopLengthBeatsNow();
-    if (v.isPhrase && loopBeats > 0.0)
+    if (v.isPhrase && loopBeats > 0.0 && v.loopAllowed)
     {
         const double windowMs = loopBeats * 60000.0 / std::max (v.bpm, 1.0);
         cropToLoopWindow (v.events, windowMs, timelineScratch);
@@ -435,8 +454,8 @@ void PluginProcessor::startVoice (int key, int velocity, int channel, int sample
         v.croppedToWindow = true;
     }
 
-    const double perMs = voiceSamplesPerMs (v, 0, rate);
-    const auto launch = launchFor (key, sampleOffset, rate);
+    const double perMs = voiceSamplesPerMs (v, layer, rate);
+    const auto launch = base ? launchFor (key, sampleOffset, rate) : Launch {};
     const double trigger = (double) (samplePosition + sampleOffset);
     v.startSample = trigger + launch.delay;
     v.cycleStartSample = v.startSample;
@@ -454,33 +473,33 @@ void PluginProcessor::startVoice (int key, int velocity, int channel, int sample
             v.cycleStartSample = v.startSample;
             v.nextIndex = next;
             v.samplesToNext = toNext;
-            startOpenNotes (v, 0, legatoOpenNotes, sampleOffset, out);
+            startOpenNotes (v, layer, legatoOpenNotes, sampleOffset, out);
         }
     }
 
     if (v.croppedToWindow && legato.load())
-        alignToLoopWindow (v, sampleOffset, perMs);
+        alignToLoopWindow (v, sampleOffset, perMs, seekMs);
 
     // Legato hand-over: continue where the previous clip was.
-    if (legatoSeekMs > 0.0 && ! clip.isSingleNote && ! clip.isChord)
+    if (seekMs > 0.0 && ! clip.isSingleNote && ! clip.isChord)
     {
         size_t next = 0;
         double toNext = 0.0;
-        if (legatoSeek (v.events, legatoSeekMs, perMs, next, toNext, legatoOpenNotes))
+        if (legatoSeek (v.events, seekMs, perMs, next, toNext, legatoOpenNotes))
         {
             v.nextIndex = next;
             v.samplesToNext = toNext;
-            v.startSample = trigger - legatoSeekMs * perMs;
+            v.startSample = trigger - seekMs * perMs;
             v.cycleStartSample = v.startSample;
             if (! monoMode.load() && ! suppressLegatoNotes)
-                startOpenNotes (v, 0, legatoOpenNotes, sampleOffset, out);
+                startOpenNotes (v, layer, legatoOpenNotes, sampleOffset, out);
         }
     }
-    legatoSeekMs = -1.0;
+    seekMs = -1.0;
     suppressLegatoNotes = false;
 
     // The key's own note beside its clip, when the layer is dry and the clip lacks it.
-    if (layerDry[0].load())
+    if (base && layerDry[0].load())
     {
         bool clipHasKey = false;
         for (const auto& e : v.events)
@@ -506,7 +525,10 @@ void PluginProcessor::startVoice (int key, int velocity, int channel, int sample
         }
     }
 
-    lastStartedKey = key;
+    if (base)
+        lastStartedKey = key;
+    else
+        upperLayers[(size_t) layer - 1].lastStartedKey = key;
 }
 
 void PluginProcessor::advanceVoice (Voice& v, int layer, int n, juce::MidiBuffer& out)

@@ -39,7 +39,7 @@ double PluginProcessor::nowMs (int sampleOffset) const
 //==============================================================================
 void PluginProcessor::beginCapture (int sampleOffset, juce::MidiBuffer& out, bool triggersKeys)
 {
-    const bool stepHeld = modifierHeld[modStepForward] || modifierHeld[modStepBackward];
+    const bool stepKeyDown = modifierHeld[modStepForward] || modifierHeld[modStepBackward];
 
     armCapture (sampleOffset, out, triggersKeys, false);
 
@@ -50,7 +50,7 @@ void PluginProcessor::beginCapture (int sampleOffset, juce::MidiBuffer& out, boo
         clearDestination (lastPlayedKey, sampleOffset, out);
     }
 
-    if (stepHeld)
+    if (stepKeyDown)
         enterStepRecord();
 }
 
@@ -71,9 +71,9 @@ void PluginProcessor::armCapture (int sampleOffset, juce::MidiBuffer&, bool trig
     takeStarted = false;
     keepLeadingGap = false;
 
-    const bool stepHeld = modifierHeld[modStepForward] || modifierHeld[modStepBackward];
+    const bool stepKeyDown = modifierHeld[modStepForward] || modifierHeld[modStepBackward];
     const double loopBeats = loopLengthBeatsNow();
-    loopCapture = loopBeats > 0.0 && ! stepHeld;
+    loopCapture = loopBeats > 0.0 && ! stepKeyDown;
     if (loopCapture)
     {
         captureLoopMs = loopBeats * 60000.0 / tempoOr120 (hostBpm);

@@ -223,7 +223,7 @@ void PluginProcessor::stepRecordNoteOn (int key, int velocity, int channel, int 
     auto addNote = [&] (int pitch, int vel, int ch, bool repeatedStartsNewChord) -> int
     {
         const bool repeated = stepChordOpen
-            && std::any_of (stepNotes.begin() + std::min ((size_t) stepChordFirstNote, stepNotes.size()), stepNotes.end(),
+            && std::any_of (stepNotes.begin() + (std::ptrdiff_t) std::min ((size_t) stepChordFirstNote, stepNotes.size()), stepNotes.end(),
                             [&] (const StepRecNote& n) { return n.note == pitch && n.channel == ch; });
         int start = stepCursor;
 
@@ -303,7 +303,7 @@ void PluginProcessor::stepRecordNoteOn (int key, int velocity, int channel, int 
             {
                 const auto& e = seq.events[(size_t) stepGroups.eventIndices[(size_t) j]];
                 const int pitch = std::clamp (e.note + (layer == playLayer ? transposeForLayer (layer) : 0), 0, 127);
-                const bool known = std::any_of (stepNotes.begin() + std::min ((size_t) stepChordFirstNote, stepNotes.size()),
+                const bool known = std::any_of (stepNotes.begin() + (std::ptrdiff_t) std::min ((size_t) stepChordFirstNote, stepNotes.size()),
                                                 stepNotes.end(), [&] (const StepRecNote& n)
                                                 { return stepChordOpen && n.note == pitch && n.channel == e.channel; });
                 if (known)
@@ -405,19 +405,34 @@ bool PluginProcessor::keyIsStepping (int layer, int key) const
 
 bool PluginProcessor::emitStep (int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out, double rate)
 {
+    return emitStepOn (0, key, velocity, direction, sampleOffset, out, rate);
+}
+
+void PluginProcessor::emitStepUpper (int layer, int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out)
+{
+    if (layer >= 1 && layer <= 3)
+        emitStepOn (layer, key, velocity, direction, sampleOffset, out, sampleRate);
+}
+
+bool PluginProcessor::emitStepOn (int layer, int key, int velocity, int direction, int sampleOffset,
+                                  juce::MidiBuffer& out, double rate)
+{
     if (key < 0 || key >= numKeys)
         return false;
 
-    killVoice (key, sampleOffset, out);
+    stopKeyOnLayer (layer, key, sampleOffset, out);
 
-    const auto& seq = keys[(size_t) key];
+    const auto& seq = sequenceFor (layer, key);
     buildStepGroups (seq, stepChordAware.load(), stepGroups);
     const int count = (int) stepGroups.count();
     if (count == 0)
         return false;
 
-    const int index = wrapIndex (stepIndex[(size_t) key], direction, count);
-    auto& v = voices[(size_t) key];
+    auto& indices = layer == 0 ? stepIndex : upperLayers[(size_t) layer - 1].stepIndex;
+    auto& positions = layer == 0 ? stepPositionMs : upperLayers[(size_t) layer - 1].stepPositionMs;
+
+    const int index = wrapIndex (indices[(size_t) key], direction, count);
+    auto& v = voiceFor (layer, key);
     v.active = true;
     v.key = key;
     v.velocity = std::clamp (velocity, 1, 127);
@@ -446,16 +461,11 @@ bool PluginProcessor::emitStep (int key, int velocity, int direction, int sample
     v.blockOffset = sampleOffset;
     v.startSample = (double) (samplePosition + sampleOffset);
     v.cycleStartSample = v.startSample;
-    v.samplesToNext = v.events.front().waitMs * voiceSamplesPerMs (v, 0, rate > 0.0 ? rate : 44100.0);
+    v.samplesToNext = v.events.front().waitMs * voiceSamplesPerMs (v, layer, rate > 0.0 ? rate : 44100.0);
 
-    stepIndex[(size_t) key] = index;
-    stepPositionMs[(size_t) key] = groupTime;
+    indices[(size_t) key] = index;
+    positions[(size_t) key] = groupTime;
     return true;
-}
-
-void PluginProcessor::emitStepUpper (int, int, int, int, int, juce::MidiBuffer&)
-{
-    // Stepping on the upper layers is built with the layer engine.
 }
 
 void PluginProcessor::playStep (int key, int direction, int velocity, int, int sampleOffset, juce::MidiBuffer& out)

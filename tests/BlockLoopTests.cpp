@@ -531,7 +531,9 @@ TEST (BlockLoop, LayerInteractionPlaysOnlyTheFocusedLayerButReleasesReachAll)
 
     h.noteOn (10, 64);
     auto out = h.runBlocks (1);
-    EXPECT_TRUE (out.empty());
+    EXPECT_EQ (noteOnsOf (out).size(), 1u);   // layer 1 passes the empty key's note through
+    EXPECT_EQ (p.getActiveHeldKeys (1), std::set<int> ({ 64 }));
+    EXPECT_TRUE (p.getActiveHeldKeys (0).empty());
     EXPECT_EQ (p.upperInput[0].getNumEvents(), 1);
     EXPECT_EQ (p.upperInput[1].getNumEvents(), 0);
     EXPECT_EQ (p.lastPlayedKey, 64);
@@ -557,7 +559,8 @@ TEST (BlockLoop, ThruOnAnUpperLayerSendsTheInputThere)
     h.noteOn (0, h.modifierKey (thru));
     h.noteOn (10, 70);
     const auto out = h.runBlocks (1);
-    EXPECT_TRUE (out.empty());
+    EXPECT_EQ (noteOnsOf (out).size(), 1u);   // a pass-through sounds while its layer is muted
+    EXPECT_EQ (p.getActiveHeldKeys (1), std::set<int> ({ 70 }));
     EXPECT_EQ (p.upperInput[0].getNumEvents(), 1);
     for (int layer = 0; layer < 4; ++layer)
         EXPECT_TRUE (p.layerOutputMuted[(size_t) layer]) << layer;
