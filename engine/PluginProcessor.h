@@ -209,6 +209,8 @@ public:
     void advanceLayer0Voices (int numSamples, juce::MidiBuffer& out);
     void voiceNoteOn (Voice& voice, int layer, size_t eventIndex, int sampleOffset, juce::MidiBuffer& out);
     void startOpenNotes (Voice& voice, int layer, const std::vector<int>& eventIndices, int sampleOffset, juce::MidiBuffer& out);
+    void syncSoundingToOpenNotes (Voice& voice, int layer, const std::vector<int>& openNoteOns, int sampleOffset,
+                                  juce::MidiBuffer& out);
     void setEmitContext (const Voice& voice, int layer);
     void releaseVoiceTail (Voice& voice, juce::MidiBuffer& out, int sampleOffset);
     void silenceVoice (Voice& voice, int layer, int sampleOffset, juce::MidiBuffer& out);
@@ -498,6 +500,7 @@ public:
     std::deque<UndoEntry> undoHistory;
     std::deque<UndoEntry> redoHistory;
 
+    UndoKey saveKey (int key, int layer) const;
     void pushUndo (int key, int layer);
     void pushUndoGroup (const std::set<int>& keys, int layer);
     void pushUndoEntry (UndoEntry entry);

@@ -388,36 +388,7 @@ void PluginProcessor::requantizeVoice (Voice& v, int layer, juce::MidiBuffer& ou
     {
         v.nextIndex = next;
         v.samplesToNext = toNext;
-        setEmitContext (v, layer);
-
-        // End what no longer sounds at this position, start what newly does.
-        for (auto it = v.sounding.begin(); it != v.sounding.end();)
-        {
-            const bool stillOpen = it->isDry
-                || std::any_of (legatoOpenNotes.begin(), legatoOpenNotes.end(), [&] (int i)
-                   {
-                       const auto& e = v.events[(size_t) i];
-                       return e.note == it->sourceNote && e.channel == it->channel;
-                   });
-            if (stillOpen)
-            {
-                ++it;
-                continue;
-            }
-
-            emitBypassCascade = false;
-            emitNoteOff (out, it->channel, it->emittedNote, 0);
-            it = v.sounding.erase (it);
-        }
-
-        for (int i : legatoOpenNotes)
-        {
-            const auto& e = v.events[(size_t) i];
-            const bool sounds = std::any_of (v.sounding.begin(), v.sounding.end(), [&] (const SoundingNote& n)
-                                             { return ! n.isDry && n.sourceNote == e.note && n.channel == e.channel; });
-            if (! sounds)
-                voiceNoteOn (v, layer, (size_t) i, 0, out);
-        }
+        syncSoundingToOpenNotes (v, layer, legatoOpenNotes, 0, out);
         return;
     }
 

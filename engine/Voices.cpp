@@ -360,6 +360,38 @@ void PluginProcessor::voiceNoteOn (Voice& v, int layer, size_t index, int sample
     emitNoteOn (out, n.channel, n.emittedNote, velocity, sampleOffset);
 }
 
+void PluginProcessor::syncSoundingToOpenNotes (Voice& v, int layer, const std::vector<int>& open, int sampleOffset,
+                                               juce::MidiBuffer& out)
+{
+    auto isOpen = [&] (const SoundingNote& n)
+    {
+        return std::any_of (open.begin(), open.end(), [&] (int i)
+                            { return v.events[(size_t) i].note == n.sourceNote && v.events[(size_t) i].channel == n.channel; });
+    };
+
+    // End what no longer sounds at the new position, start what newly does.
+    setEmitContext (v, layer);
+    for (auto it = v.sounding.begin(); it != v.sounding.end();)
+    {
+        if (it->isDry || isOpen (*it))
+        {
+            ++it;
+            continue;
+        }
+        emitNoteOff (out, it->channel, it->emittedNote, sampleOffset);
+        it = v.sounding.erase (it);
+    }
+
+    for (int i : open)
+    {
+        const auto& e = v.events[(size_t) i];
+        const bool sounds = std::any_of (v.sounding.begin(), v.sounding.end(), [&] (const SoundingNote& n)
+                                         { return ! n.isDry && n.sourceNote == e.note && n.channel == e.channel; });
+        if (! sounds)
+            voiceNoteOn (v, layer, (size_t) i, sampleOffset, out);
+    }
+}
+
 void PluginProcessor::startOpenNotes (Voice& v, int layer, const std::vector<int>& indices, int sampleOffset,
                                       juce::MidiBuffer& out)
 {

@@ -360,29 +360,7 @@ void PluginProcessor::resyncOverdubVoice (int key, int sampleOffset, juce::MidiB
     }
     v.blockOffset = 0;
 
-    setEmitContext (v, captureLayer);
-    for (auto it = v.sounding.begin(); it != v.sounding.end();)
-    {
-        const bool open = it->isDry
-            || std::any_of (legatoOpenNotes.begin(), legatoOpenNotes.end(), [&] (int i)
-               { return v.events[(size_t) i].note == it->sourceNote && v.events[(size_t) i].channel == it->channel; });
-        if (open)
-        {
-            ++it;
-            continue;
-        }
-        emitNoteOff (out, it->channel, it->emittedNote, sampleOffset);
-        it = v.sounding.erase (it);
-    }
-
-    for (int i : legatoOpenNotes)
-    {
-        const auto& e = v.events[(size_t) i];
-        const bool sounds = std::any_of (v.sounding.begin(), v.sounding.end(), [&] (const SoundingNote& n)
-                                         { return ! n.isDry && n.sourceNote == e.note && n.channel == e.channel; });
-        if (! sounds)
-            voiceNoteOn (v, captureLayer, (size_t) i, sampleOffset, out);
-    }
+    syncSoundingToOpenNotes (v, captureLayer, legatoOpenNotes, sampleOffset, out);
 }
 
 //==============================================================================

@@ -27,40 +27,34 @@ void PluginProcessor::pushUndoEntry (UndoEntry entry)
     redoHistory.clear();
 }
 
+PluginProcessor::UndoKey PluginProcessor::saveKey (int key, int layer) const
+{
+    UndoKey saved;
+    saved.key = key;
+    saved.layer = layer >= 1 && layer <= 3 ? layer : 0;
+    const auto k = (size_t) std::clamp (key, 0, numKeys - 1);
+    saved.sequence = saved.layer == 0 ? keys[k] : upperKeys[(size_t) saved.layer - 1][k];
+    if (saved.layer == 0)
+        saved.audio = keyAudio[k];
+    return saved;
+}
+
 void PluginProcessor::pushUndo (int key, int layer)
 {
     if (key < 0 || key >= numKeys)
         return;
 
     UndoEntry entry;
-    UndoKey saved;
-    saved.key = key;
-    saved.layer = layer >= 1 && layer <= 3 ? layer : 0;
-    saved.sequence = sequenceFor (saved.layer, key);
-    if (saved.layer == 0)
-        saved.audio = keyAudio[(size_t) key];
-    entry.savedKeys.push_back (std::move (saved));
+    entry.savedKeys.push_back (saveKey (key, layer));
     pushUndoEntry (std::move (entry));
 }
 
 void PluginProcessor::pushUndoGroup (const std::set<int>& keySet, int layer)
 {
-    const int l = layer >= 1 && layer <= 3 ? layer : 0;
     UndoEntry entry;
-
     for (int key : keySet)
-    {
-        if (key < 0 || key >= numKeys)
-            continue;
-
-        UndoKey saved;
-        saved.key = key;
-        saved.layer = l;
-        saved.sequence = sequenceFor (l, key);
-        if (l == 0)
-            saved.audio = keyAudio[(size_t) key];
-        entry.savedKeys.push_back (std::move (saved));
-    }
+        if (key >= 0 && key < numKeys)
+            entry.savedKeys.push_back (saveKey (key, layer));
 
     if (! entry.savedKeys.empty())
         pushUndoEntry (std::move (entry));
@@ -76,13 +70,7 @@ PluginProcessor::UndoKey PluginProcessor::swapKeyContent (const UndoKey& saved, 
 {
     const int layer = saved.layer >= 1 && saved.layer <= 3 ? saved.layer : 0;
     const int key = saved.key;
-
-    UndoKey displaced;
-    displaced.key = key;
-    displaced.layer = layer;
-    displaced.sequence = sequenceFor (layer, key);
-    if (layer == 0)
-        displaced.audio = keyAudio[(size_t) key];
+    auto displaced = saveKey (key, layer);
 
     stopKeyOnLayer (layer, key, sampleOffset, out);
     killOverlaps (layer, key, sampleOffset, out);
