@@ -134,9 +134,13 @@ BENCHMARK (allKeysLoopingWithOverlaps);
 
 int main (int argc, char** argv)
 {
-    const juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const auto dataFolder = qtest::useTemporaryDataFolder();
+    {
+        const juce::ScopedJuceInitialiser_GUI juce;
+        benchmark::Initialize (&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    dataFolder.deleteRecursively();
     return 0;
 }

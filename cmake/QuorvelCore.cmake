@@ -39,6 +39,8 @@ set(QUORVEL_SOURCES
     recording/Capture.cpp
     recording/StepRecord.cpp
     recording/Undo.cpp
+    recording/KeyEdits.cpp
+    persistence/DataFolders.cpp
     persistence/StateDocument.cpp
     persistence/Presets.cpp
     persistence/UserSettings.cpp

@@ -527,11 +527,48 @@ public:
     void releaseAudioLinkBus();
 
     //==============================================================================
-    // Presets and user settings
+    // State document, presets and sketches
+    using KeyArray = std::array<KeySequence, numKeys>;
+    using AudioArray = std::array<std::shared_ptr<const KeyAudio>, numKeys>;
+
+    void writeSettingsXml (juce::XmlElement& element) const;
+    void readSettingsXml (const juce::XmlElement& element, bool unused);
+    void readKeySnapXml (const juce::XmlElement& element);
+    void writeKeysXml (juce::XmlElement& parent, const KeyArray& sequences, const AudioArray& audio,
+                       const juce::String& tagName) const;
+    // Returns how many elements were skipped as unreadable.
+    static int readKeysXml (const juce::XmlElement& container, KeyArray& sequences, AudioArray* audio);
+    void copyKeyContent (KeyArray& base, AudioArray& audio, std::array<KeyArray, 3>& upper) const;
+    void writeDocumentKeys (juce::XmlElement& root) const;
+    void resetPlaybackForNewContent();
+
     UserSettings userSettings;
     juce::String currentPresetName;
-    bool presetModified = false;
+    std::atomic<bool> presetModified { false };
+
+    static juce::File getFactoryPresetsDirectory();
+    static juce::File getUserPresetsDirectory();
+    juce::StringArray getAvailablePresets() const;
     bool loadPreset (const juce::String& name);
+    bool savePreset (const juce::String& name);
+    bool writeSketchToFile (const juce::File& file) const;
+    bool loadSketchFile (const juce::File& file);
+    bool applySketchXml (const juce::XmlElement* root);
+
+    //==============================================================================
+    // Key edits from the editor (message thread)
+    struct LayerEdit
+    {
+        int layer = 0;
+        std::vector<std::pair<int, KeySequence>> edits;
+        std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>> audioEdits;
+        std::vector<int> clearKeys;
+    };
+
+    void applyKeyEdits (const std::vector<std::pair<int, KeySequence>>& edits, const std::vector<int>& clearKeys,
+                        const std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>>& audioEdits, int layer);
+    void applyKeyEditsMulti (const std::vector<LayerEdit>& layerEdits);
+    void requestStopKey (int layer, int key);
 
 private:
     void processMessage (const juce::MidiMessageMetadata& meta, juce::MidiBuffer& out, double rate);

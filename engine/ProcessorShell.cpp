@@ -58,8 +58,6 @@ PluginProcessor::PluginProcessor()
     for (auto& b : upperInput)
         b.ensureSize (scratchMidiBytes / 4);
 
-    userSettings.load();
-
     // Only a real plug-in instance starts from the factory preset; tests and
     // tools that construct the processor directly start empty.
     if (wrapperType != wrapperType_Undefined && loadPreset ("Init"))
@@ -68,8 +66,8 @@ PluginProcessor::PluginProcessor()
 
 PluginProcessor::~PluginProcessor()
 {
+    // The user settings save themselves as they go.
     releaseAudioLinkBus();
-    userSettings.save();
 }
 
 bool PluginProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

@@ -148,6 +148,15 @@ KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm, double tai
     return clip;
 }
 
+juce::File useTemporaryDataFolder()
+{
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getNonexistentChildFile ("quorvel-test-data", {});
+    folder.createDirectory();
+    setenv ("QUORVEL_DATA_DIR", folder.getFullPathName().toRawUTF8(), 1);
+    return folder;
+}
+
 std::vector<TimedMessage> notesOf (const std::vector<TimedMessage>& messages, int note)
 {
     std::vector<TimedMessage> result;

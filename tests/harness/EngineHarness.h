@@ -100,6 +100,10 @@ struct ClipNote
 // Builds a clip (events in time order, flags recomputed) from notes.
 KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm = 120.0, double tailMs = 0.0);
 
+// Points the processor's settings and presets at a fresh temporary folder
+// (QUORVEL_DATA_DIR), so test and benchmark programs never touch the user's own.
+juce::File useTemporaryDataFolder();
+
 // Filters for assertions.
 std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages);
 std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages);

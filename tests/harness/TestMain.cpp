@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <juce_events/juce_events.h>
+#include "tests/harness/EngineHarness.h"
 
 int main (int argc, char** argv)
 {
-    const juce::ScopedJuceInitialiser_GUI juce;
-    ::testing::InitGoogleTest (&argc, argv);
-    return RUN_ALL_TESTS();
+    const auto dataFolder = qtest::useTemporaryDataFolder();
+    int result = 0;
+    {
+        const juce::ScopedJuceInitialiser_GUI juce;
+        ::testing::InitGoogleTest (&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    dataFolder.deleteRecursively();
+    return result;
 }
