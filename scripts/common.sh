@@ -38,6 +38,15 @@ quorvel_build() {
     cmake --build "$QUORVEL_BUILD" --parallel "$(nproc)"
 }
 
+# Where the plug-in keeps its settings and presets (see README).
+quorvel_data_dir() {
+    if [ -n "${QUORVEL_DATA_DIR:-}" ]; then
+        echo "$QUORVEL_DATA_DIR"
+    else
+        echo "${XDG_DATA_HOME:-$HOME/.local/share}/Pellwick/Quorvel"
+    fi
+}
+
 quorvel_bundle() {
     echo "$QUORVEL_BUILD/Quorvel_artefacts/Release/VST3/Quorvel.vst3"
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <pluginterfaces/vst/ivstaudioprocessor.h>
@@ -221,6 +222,132 @@ void checkProcessing (juce::AudioPluginInstance& plugin)
 
     plugin.releaseResources();
 }
+
+juce::String flacBase64 (int channels, double rate, int frames)
+{
+    juce::AudioBuffer<float> buffer (channels, frames);
+    for (int c = 0; c < channels; ++c)
+        for (int i = 0; i < frames; ++i)
+            buffer.setSample (c, i, 0.25f * (float) std::sin (0.01 * i * (c + 1)));
+
+    juce::MemoryBlock data;
+    {
+        juce::FlacAudioFormat flac;
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            flac.createWriterFor (new juce::MemoryOutputStream (data, false), rate, (unsigned int) channels, 24, {}, 0));
+        writer->writeFromAudioSampleBuffer (buffer, 0, frames);
+    }
+    return juce::Base64::toBase64 (data.getData(), data.getSize());
+}
+
+// Channels and rate of the audio a state document holds on a key.
+std::pair<int, double> audioInState (const juce::XmlElement& state, int key)
+{
+    for (auto* keys : state.getChildIterator())
+        for (auto* k : keys->getChildIterator())
+            if (k->getIntAttribute ("key", -1) == key)
+                if (auto* audio = k->getChildByName ("Audio"))
+                {
+                    juce::MemoryOutputStream decoded;
+                    juce::Base64::convertFromBase64 (decoded, audio->getAllSubText().trim());
+                    juce::FlacAudioFormat flac;
+                    std::unique_ptr<juce::AudioFormatReader> reader (flac.createReaderFor (
+                        new juce::MemoryInputStream (decoded.getData(), decoded.getDataSize(), true), true));
+                    if (reader != nullptr)
+                        return { (int) reader->numChannels, reader->sampleRate };
+                }
+    return { 0, 0.0 };
+}
+
+// JUCE's VST3 host keeps a plug-in's state as the component's own bytes,
+// Base64 in a "VST3PluginState" document.
+juce::MemoryBlock wrapForHost (const juce::MemoryBlock& componentState)
+{
+    juce::XmlElement head ("VST3PluginState");
+    head.createNewChildElement ("IComponent")->addTextElement (componentState.toBase64Encoding());
+    juce::MemoryBlock block;
+    juce::AudioProcessor::copyXmlToBinary (head, block);
+    return block;
+}
+
+std::unique_ptr<juce::XmlElement> unwrapFromHost (const juce::MemoryBlock& hostState)
+{
+    const auto head = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    if (head == nullptr)
+        return nullptr;
+    const auto* component = head->getChildByName ("IComponent");
+    juce::MemoryBlock bytes;
+    if (component == nullptr || ! bytes.fromBase64Encoding (component->getAllSubText()))
+        return nullptr;
+    return juce::AudioProcessor::getXmlFromBinary (bytes.getData(), (int) bytes.getSize());
+}
+
+std::unique_ptr<juce::AudioPluginInstance> newInstance (juce::VST3PluginFormat& format, const juce::PluginDescription& d)
+{
+    juce::String error;
+    return format.createInstanceFromDescription (d, 48000.0, 512, error);
+}
+
+// A state saved by one instance and restored into a fresh one gives back every
+// setting and key, audio included.
+void checkState (juce::VST3PluginFormat& format, const juce::PluginDescription& d)
+{
+    std::cout << "State" << std::endl;
+    const auto doc = "<QuorvelState version=\"5\" triggerMode=\"0\" visibleLayers=\"3\" focusedLayer=\"2\""
+                     " keyboardInteraction=\"1\" loopEnabled=\"1\" loopLengthIdx=\"5\" inputQuantAmount=\"-30\""
+                     " keySnapStart=\"30\" keySnapEnd=\"100\" keySnapScale=\"000000000000\" layerDry1=\"1\">"
+                     "<Keys><Key key=\"62\" bpm=\"100\"><E n=\"62\" v=\"90\" c=\"2\" on=\"1\" w=\"0\"/>"
+                     "<E n=\"62\" v=\"0\" c=\"2\" on=\"0\" w=\"250.5\"/>"
+                     "<Audio sr=\"48000\" root=\"60\">" + flacBase64 (2, 48000.0, 4800) + "</Audio></Key>"
+                     "<Key key=\"64\"><Audio sr=\"44100\">" + flacBase64 (4, 44100.0, 1000) + "</Audio></Key></Keys>"
+                     "<KeysUpper2><Key key=\"70\" tail=\"20\"><E n=\"75\" v=\"64\" c=\"1\" on=\"1\" w=\"0\"/>"
+                     "<E n=\"75\" v=\"0\" c=\"1\" on=\"0\" w=\"100\"/></Key></KeysUpper2></QuorvelState>";
+    const auto parsed = juce::parseXML (doc);
+    juce::MemoryBlock document;
+    juce::AudioProcessor::copyXmlToBinary (*parsed, document);
+    const auto loaded = wrapForHost (document);
+
+    auto a = newInstance (format, d);
+    auto b = newInstance (format, d);
+    if (a == nullptr || b == nullptr)
+    {
+        check (false, "instances for the state check");
+        return;
+    }
+
+    a->setStateInformation (loaded.getData(), (int) loaded.getSize());
+    juce::MemoryBlock saved;
+    a->getStateInformation (saved);
+    b->setStateInformation (saved.getData(), (int) saved.getSize());
+    juce::MemoryBlock again;
+    b->getStateInformation (again);
+    check (saved.getSize() > 100 && saved == again, "a fresh instance gives back the same state");
+
+    const auto state = unwrapFromHost (again);
+    check (state != nullptr && state->hasTagName ("QuorvelState"), "the state is a QuorvelState document");
+    if (state == nullptr)
+        return;
+
+    for (const auto* name : { "triggerMode", "visibleLayers", "focusedLayer", "keyboardInteraction", "loopLengthIdx",
+                              "inputQuantAmount", "keySnapStart", "keySnapEnd", "keySnapScale", "layerDry1" })
+        checkEqual (state->getStringAttribute (name), parsed->getStringAttribute (name), juce::String ("setting ") + name);
+
+    const auto stereo = audioInState (*state, 62);
+    checkEqual (stereo.first, 2, "stereo audio keeps two channels");
+    checkEqual (stereo.second, 48000.0, "and its sample rate");
+    checkEqual (audioInState (*state, 64).first, 2, "four-channel audio comes back as two");
+    check (state->toString().contains ("KeysUpper2") && state->toString().contains ("n=\"75\""), "layer 2 keeps its key");
+
+    // The restored instance plays the restored key.
+    b->setPlayConfigDetails (0, 2, 48000.0, 512);
+    b->prepareToPlay (48000.0, 512);
+    b->setStateInformation (saved.getData(), (int) saved.getSize());
+    const auto out = run (*b, 512, { { 5, juce::MidiMessage::noteOn (1, 70, (juce::uint8) 100) } });
+    run (*b, 512, {});
+    checkEqual (count (out, [] (const juce::MidiMessage& m) { return m.isNoteOn() && m.getNoteNumber() == 75; }),
+                1, "the restored clip of layer 2 plays");
+    b->releaseResources();
+}
 }
 
 int main (int argc, char** argv)
@@ -253,6 +380,8 @@ int main (int argc, char** argv)
             checkInstance (*plugin);
             checkProcessing (*plugin);
         }
+
+        checkState (format, *descriptions[0]);
     }
 
     std::cout << "vst3 host check: " << passed << " passed, " << failed << " failed" << std::endl;
