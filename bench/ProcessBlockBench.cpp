@@ -126,9 +126,48 @@ void allKeysLoopingWithOverlaps (benchmark::State& state)
     state.counters["overlaps"] = (double) p.overlapVoices.size();
     report (state, host);
 }
+
+void audioVoices (benchmark::State& state, StretchProcessor::Engine engine)
+{
+    Host host;
+    auto& p = host.processor;
+    p.stretchEngine = engine;
+    p.prepareToPlay (rate, blockSize);
+    p.loopEnabled.store (true);
+
+    std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>> audio;
+    for (int i = 0; i < 16; ++i)
+    {
+        auto a = std::make_shared<KeyAudio>();
+        a->buffer.setSize (2, 96000);
+        for (int n = 0; n < 96000; ++n)
+            for (int c = 0; c < 2; ++c)
+                a->buffer.setSample (c, n, (float) (0.3 * std::sin (n * (0.02 + 0.001 * i))));
+        a->sampleRate = 48000.0;
+        a->rootNote = i < 8 ? 60 : -1;   // eight transposed, eight at their own pitch
+        audio.push_back ({ 62 + i, a });
+    }
+    qtest::loadAudioKeys (p, audio);
+    p.loopEnabled.store (true);
+    for (int i = 0; i < 16; ++i)
+        host.midi.addEvent (juce::MidiMessage::noteOn (1, 62 + i, (juce::uint8) 100), i);
+    for (int i = 0; i < 100; ++i)
+        host.block();
+
+    host.eventsSent = 0;
+    for (auto _ : state)
+        host.block();
+    int transposed = 0;
+    for (const auto& v : p.audioVoices)
+        transposed += v.active && v.stretcherSlot >= 0 ? 1 : 0;
+    state.counters["transposed"] = transposed;
+    report (state, host);
+}
 }
 
 BENCHMARK (idle);
+BENCHMARK_CAPTURE (audioVoices, faster_R2, StretchProcessor::Engine::faster);
+BENCHMARK_CAPTURE (audioVoices, finer_R3, StretchProcessor::Engine::finer);
 BENCHMARK (sixteenDenseLoops);
 BENCHMARK (allKeysLoopingWithOverlaps);
 

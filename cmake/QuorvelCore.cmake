@@ -35,7 +35,9 @@ set(QUORVEL_SOURCES
     engine/Shaping.cpp
     engine/Modifiers.cpp
     engine/AudioKeys.cpp
+    engine/StretchProcessor.cpp
     engine/AudioLink.cpp
+    engine/AudioLinkHub.cpp
     recording/Capture.cpp
     recording/StepRecord.cpp
     recording/Undo.cpp
@@ -71,6 +73,7 @@ target_link_libraries(Quorvel
         juce::juce_dsp
     PUBLIC
         PkgConfig::QUORVEL_SYSTEM_LIBS
+        PkgConfig::QUORVEL_RUBBERBAND
         juce::juce_recommended_config_flags
         juce::juce_recommended_warning_flags)
 

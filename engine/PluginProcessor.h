@@ -13,7 +13,9 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "engine/AudioLinkHub.h"
 #include "engine/KeySequence.h"
+#include "engine/StretchProcessor.h"
 #include "engine/OutputPairing.h"
 #include "engine/Timeline.h"
 #include "engine/UpperLayer.h"
@@ -447,6 +449,8 @@ public:
     void stepReleased (int index, int sampleOffset, juce::MidiBuffer& out);
     void playStep (int key, int direction, int velocity, int channel, int sampleOffset, juce::MidiBuffer& out);
     bool keyIsStepping (int layer, int key) const;
+    static void buildStepGroups (const KeySequence& sequence, bool chordAware, StepGroups& groups);
+    static int stepGroupAtMs (const StepGroups& groups, double ms);
     void clearStepRecordState();
     void resetLayer0StepIndices();
 
@@ -515,15 +519,47 @@ public:
 
     //==============================================================================
     // Audio keys and the audio link
+    struct AudioKeyVoice
+    {
+        bool active = false;
+        int key = -1;
+        double position = 0.0;
+        double rate = 1.0;
+        float gain = 1.0f;
+        float fade = 0.0f;
+        float fadeStep = 0.0f;
+        bool releasing = false;
+        bool looping = false;
+        int velocity = 0;
+        int stretcherSlot = -1;
+        double outputElapsed = 0.0;
+        double startFrame = 0.0, endFrame = 0.0;
+        double transposeFactor = 1.0;   // what the stretcher is set to
+    };
+
+    static constexpr int numStretchers = 8;
+    std::array<AudioKeyVoice, numKeys> audioVoices;
+    std::array<StretchProcessor, numStretchers> stretchers;
+    std::array<bool, numStretchers> stretcherBusy {};
+    StretchProcessor::Engine stretchEngine = StretchProcessor::Engine::faster;
+    juce::AudioBuffer<float> stretchInput, stretchOutput;
+    int audioMaxBlock = 512;
+
     int audioLinkBus = 1;
+    juce::AudioBuffer<float> linkBuffer;
+
     void prepareAudioKeys (double rate, int maximumBlockSize);
     void resetAudioVoices();
     bool audioVoiceActive (int key) const;
-    void startAudioVoice (int key, int velocity, int sampleOffset);
+    void startAudioVoice (int key, int velocity, double startFrame, double hostSampleRate, double endFrame, bool slice);
+    bool emitAudioSlice (int key, int velocity, int step, double hostSampleRate);
+    int audioShift (int key, const KeyAudio& audio) const;
     void releaseAudioVoice (int key);
+    void endAudioVoice (AudioKeyVoice& voice);
     void renderAudioKeys (juce::AudioBuffer<float>& audio);
     void prepareAudioLink (double rate, int maximumBlockSize);
     void exchangeAudioLink (int numSamples);
+    static void takeFromAudioLink (AudioLinkHub::Bus& bus, int numSamples, juce::AudioBuffer<float>& into);
     void releaseAudioLinkBus();
 
     //==============================================================================

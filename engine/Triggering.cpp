@@ -120,7 +120,7 @@ void PluginProcessor::triggerPlayable (int key, int velocity, int channel, int s
     const auto& audio = keyAudio[(size_t) key];
     if (audio != nullptr && audio->hasFrames())
     {
-        startAudioVoice (key, velocity, sampleOffset);
+        startAudioVoice (key, velocity, 0.0, rate, -1.0, false);
         return;
     }
 

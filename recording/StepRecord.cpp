@@ -10,9 +10,15 @@ namespace
 {
 double tempoOr120 (double bpm) noexcept { return bpm > 0.0 ? bpm : 120.0; }
 
+int wrapIndex (int index, int direction, int count)
+{
+    return index < 0 ? 0 : (count + (index + direction) % count) % count;
+}
+}
+
 // Divides a clip's note-ons into groups: with chord awareness a note-on less
 // than 50 ms after its group's first note-on joins that group.
-void buildStepGroups (const KeySequence& seq, bool chordAware, PluginProcessor::StepGroups& groups)
+void PluginProcessor::buildStepGroups (const KeySequence& seq, bool chordAware, StepGroups& groups)
 {
     groups.eventIndices.clear();
     groups.groupBegin.clear();
@@ -36,19 +42,13 @@ void buildStepGroups (const KeySequence& seq, bool chordAware, PluginProcessor::
     groups.groupBegin.push_back ((int) groups.eventIndices.size());
 }
 
-int stepGroupAtMs (const PluginProcessor::StepGroups& groups, double ms)
+int PluginProcessor::stepGroupAtMs (const StepGroups& groups, double ms)
 {
     int found = -1;
     for (size_t g = 0; g < groups.count(); ++g)
         if (groups.groupTimes[g] <= ms + 0.5)
             found = (int) g;
     return found;
-}
-
-int wrapIndex (int index, int direction, int count)
-{
-    return index < 0 ? 0 : (count + (index + direction) % count) % count;
-}
 }
 
 //==============================================================================
@@ -400,7 +400,12 @@ void PluginProcessor::commitStepRecording (int sampleOffset, juce::MidiBuffer& o
 bool PluginProcessor::keyIsStepping (int layer, int key) const
 {
     const auto& v = voiceFor (layer, key);
-    return v.isActiveOrSounding() && (v.stepFrozen || v.displayPlayheadMs >= 0.0);
+    if (v.isActiveOrSounding() && (v.stepFrozen || v.displayPlayheadMs >= 0.0))
+        return true;
+
+    // An audio key steps while a slice of it plays.
+    return layer == 0 && key >= 0 && key < numKeys && audioVoices[(size_t) key].active
+        && ! audioVoices[(size_t) key].looping && stepIndex[(size_t) key] >= 0 && stepPositionMs[(size_t) key] >= 0.0;
 }
 
 bool PluginProcessor::emitStep (int key, int velocity, int direction, int sampleOffset, juce::MidiBuffer& out, double rate)
@@ -471,9 +476,9 @@ bool PluginProcessor::emitStepOn (int layer, int key, int velocity, int directio
 void PluginProcessor::playStep (int key, int direction, int velocity, int, int sampleOffset, juce::MidiBuffer& out)
 {
     if (keyAudio[(size_t) key] != nullptr && keyAudio[(size_t) key]->hasFrames())
-        return;   // audio slices are played by the audio keys
-
-    emitStep (key, velocity, direction, sampleOffset, out, sampleRate);
+        emitAudioSlice (key, velocity, direction, sampleRate);
+    else
+        emitStep (key, velocity, direction, sampleOffset, out, sampleRate);
 }
 
 void PluginProcessor::stepKeyPressed (bool stepKeyAlreadyHeld, int sampleOffset, juce::MidiBuffer& out)
@@ -558,7 +563,7 @@ void PluginProcessor::stepKeyPressed (bool stepKeyAlreadyHeld, int sampleOffset,
                 continue;
             stepped = true;
             if (layer == 0)
-                emitStep (k, velocity, direction, sampleOffset, out, rate);
+                playStep (k, direction, velocity, 1, sampleOffset, out);
             else
                 emitStepUpper (layer, k, velocity, direction, sampleOffset, out);
         }

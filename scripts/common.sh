@@ -4,12 +4,17 @@
 QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
 
+# Let ccache share results between clones in different folders.
+export CCACHE_BASEDIR="$QUORVEL_ROOT"
+export CCACHE_NOHASHDIR=true
+
 QUORVEL_PACKAGES=(
     build-essential cmake pkg-config ccache
     juce-modules-source
     libasound2-dev libfreetype-dev libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
     libgl-dev libcurl4-gnutls-dev
     libflac-dev libvorbis-dev libogg-dev zlib1g-dev libpng-dev libjpeg-dev
+    librubberband-dev
     libgtest-dev libgmock-dev libbenchmark-dev
 )
 

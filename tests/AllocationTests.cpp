@@ -2,6 +2,7 @@
 // program because it replaces the global allocation functions.
 #include <atomic>
 #include <cstdlib>
+#include <cmath>
 #include <functional>
 #include <new>
 
@@ -197,4 +198,43 @@ TEST (Allocation, CapturingDoesNotAllocateWithinTheReservedTake)
     h.noteOff (h.now(), record);
     h.runBlocks (2);
     EXPECT_FALSE (p.captureArmed);
+}
+
+TEST (Allocation, AudioVoicesStartRenderRetuneAndEndWithoutAllocating)
+{
+    qtest::EngineHarness h ({ 48000.0, 128, true, true });
+    auto& p = h.proc();
+
+    std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>> audio;
+    for (int i = 0; i < 16; ++i)
+    {
+        auto a = std::make_shared<KeyAudio>();
+        a->buffer.setSize (2, 24000);
+        for (int n = 0; n < 24000; ++n)
+            a->buffer.setSample (n % 2, n, (float) std::sin (n * 0.03));
+        a->sampleRate = i % 2 == 0 ? 44100.0 : 48000.0;
+        a->rootNote = i < 8 ? 60 : -1;   // eight transposed, eight at their own pitch
+        audio.push_back ({ 62 + i, a });
+    }
+    qtest::loadAudioKeys (p, audio);
+
+    auto traffic = [&] (int64_t from, int64_t to)
+    {
+        for (int64_t t = from; t < to; t += 4800)
+        {
+            for (int i = 0; i < 16; ++i)
+                h.noteOn (t + i * 7, 62 + i, 100);
+            h.noteOn (t + 1200, h.modifierKey (PluginProcessor::modTransposeUp));
+            h.noteOff (t + 2400, h.modifierKey (PluginProcessor::modTransposeUp));
+            for (int i = 0; i < 16; i += 3)
+                h.noteOff (t + 3600 + i, 62 + i);
+        }
+    };
+
+    traffic (0, 48000 * 2);
+    h.runUntil (48000 * 2);
+    traffic (48000 * 2, 48000 * 6);
+    allocations.store (0);
+    runCounted (h, 48000 * 6, [] (int) {});
+    EXPECT_EQ (allocations.load(), 0);
 }

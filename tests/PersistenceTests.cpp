@@ -116,7 +116,7 @@ TEST (StateDocument, RoundTripKeepsEverySettingAndEveryKey)
     a.keyAudio[61] = sineAudio (2, 4800, 48000.0, 55);
     a.keyAudio[62] = sineAudio (4, 1000, 44100.0, -1);   // audio without a clip
     for (int l = 0; l < 3; ++l)
-        a.upperKeys[(size_t) l][(size_t) (70 + l)] = makeClip ({ { 80 + l, 0, 100 + l } }, 100.0 + l);
+        a.upperKeys[(size_t) l][(size_t) (70 + l)] = makeClip ({ { 80 + l, 0.0, 100.0 + l } }, 100.0 + l);
 
     const auto block = stateOf (a);
 

@@ -1,5 +1,7 @@
 #include "tests/harness/EngineHarness.h"
 
+#include "persistence/StateDocument.h"
+
 #include <algorithm>
 
 namespace qtest
@@ -98,6 +100,10 @@ std::vector<TimedMessage> EngineHarness::runOneBlock()
     if (afterBlock != nullptr)
         afterBlock();
 
+    if (captureAudio)
+        for (int c = 0; c < 2; ++c)
+            audioOut[(size_t) c].insert (audioOut[(size_t) c].end(), audio.getReadPointer (c), audio.getReadPointer (c) + n);
+
     std::vector<TimedMessage> sent;
     for (const auto meta : midi)
         sent.push_back ({ clock + meta.samplePosition, meta.getMessage() });
@@ -128,6 +134,24 @@ std::vector<TimedMessage> EngineHarness::runUntil (int64_t time)
 std::vector<TimedMessage> EngineHarness::runBlocks (int count)
 {
     return runUntil (clock + (int64_t) count * opts.blockSize);
+}
+
+void loadAudioKeys (PluginProcessor& p, const std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>>& audio,
+                    const std::vector<std::pair<int, KeySequence>>& clips)
+{
+    juce::XmlElement root ("QuorvelState");
+    root.setAttribute ("version", "5");
+    PluginProcessor::KeyArray sequences;
+    PluginProcessor::AudioArray audioArray;
+    for (const auto& [key, a] : audio)
+        audioArray[(size_t) key] = a;
+    for (const auto& [key, clip] : clips)
+        sequences[(size_t) key] = clip;
+    p.writeKeysXml (root, sequences, audioArray, "Keys");
+
+    juce::MemoryBlock block;
+    juce::AudioProcessor::copyXmlToBinary (root, block);
+    p.setStateInformation (block.getData(), (int) block.getSize());
 }
 
 KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm, double tailMs)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <array>
 #include <vector>
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -70,6 +71,10 @@ public:
 
     FakePlayHead playHead;
 
+    // When set, every block's audio output is appended here (per channel).
+    bool captureAudio = false;
+    std::array<std::vector<float>, 2> audioOut;
+
     // Called right before and after each processBlock call (e.g. to count allocations).
     void (*beforeBlock)() = nullptr;
     void (*afterBlock)() = nullptr;
@@ -86,6 +91,11 @@ private:
     std::vector<TimedMessage> allOutput;
     int64_t clock = 0;
 };
+
+// Puts audio on layer-0 keys the way a host does: through a state document.
+// (Everything else of the state goes back to its defaults.)
+void loadAudioKeys (PluginProcessor& p, const std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>>& audio,
+                    const std::vector<std::pair<int, KeySequence>>& clips = {});
 
 // A note of a clip, in clip milliseconds.
 struct ClipNote
