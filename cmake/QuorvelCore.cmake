@@ -46,6 +46,8 @@ set(QUORVEL_SOURCES
     persistence/StateDocument.cpp
     persistence/Presets.cpp
     persistence/UserSettings.cpp
+    exchange/ClipImport.cpp
+    exchange/ClipExport.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})
