@@ -48,9 +48,15 @@ set(QUORVEL_SOURCES
     persistence/UserSettings.cpp
     exchange/ClipImport.cpp
     exchange/ClipExport.cpp
+    exchange/PromisedFileDrop.cpp
+    exchange/ExternalMidiDrop.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})
+if(APPLE)
+    # The only code that needs AppKit.
+    target_sources(Quorvel PRIVATE platform/mac/ExternalMidiDrop.mm)
+endif()
 target_include_directories(Quorvel PUBLIC "${CMAKE_SOURCE_DIR}")
 
 target_compile_definitions(Quorvel PUBLIC
