@@ -40,7 +40,13 @@ struct FakePasteboard : DragPasteboard
     std::map<juce::String, juce::StringArray> strings;
 
     juce::StringArray types() const override { return { "NSFilePromiseContentsPboardType" }; }
-    std::vector<PromiseReceiver*> promiseReceivers() const override { return { receivers.begin(), receivers.end() }; }
+    std::vector<PromiseReceiver*> promiseReceivers() const override
+    {
+        std::vector<PromiseReceiver*> r;
+        for (auto* x : receivers)
+            r.push_back (x);
+        return r;
+    }
     juce::StringArray itemStrings (const juce::String& type) const override
     {
         const auto it = strings.find (type);
