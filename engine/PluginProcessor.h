@@ -605,6 +605,9 @@ public:
                         const std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>>& audioEdits, int layer);
     void applyKeyEditsMulti (const std::vector<LayerEdit>& layerEdits);
     void requestStopKey (int layer, int key);
+    void clearKeyForEdit (int layer, int key, bool stopVoice);
+    void replaceKeyForEdit (int layer, int key, const KeySequence& sequence, bool stopVoice);
+    void setKeyAudioForEdit (int key, std::shared_ptr<const KeyAudio> audio);
 
 private:
     void processMessage (const juce::MidiMessageMetadata& meta, juce::MidiBuffer& out, double rate);

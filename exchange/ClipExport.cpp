@@ -7,6 +7,7 @@
 #include "engine/PluginProcessor.h"
 #include "engine/Timeline.h"
 #include "exchange/ClipImport.h"
+#include "persistence/StateDocument.h"
 
 juce::String exportNoteName (int key)
 {
@@ -154,15 +155,7 @@ juce::String buildClipText (const PluginProcessor& p, const std::set<int>& keys,
         k->setAttribute ("off", key - base);
         k->setAttribute ("bpm", s.bpm);
         k->setAttribute ("tail", s.tailMs);
-        for (const auto& e : s.events)
-        {
-            auto* x = k->createNewChildElement ("E");
-            x->setAttribute ("n", e.note);
-            x->setAttribute ("v", e.velocity);
-            x->setAttribute ("c", e.channel);
-            x->setAttribute ("on", e.isNoteOn ? 1 : 0);
-            x->setAttribute ("w", e.waitMs);
-        }
+        writeEventElements (*k, s.events);
         keyElements.push_back (std::move (k));
     }
 
@@ -204,17 +197,9 @@ std::optional<DecodedClip> decodeClipText (const juce::String& text, int lowestS
         s.tailMs = tail > 0.0 && std::isfinite (tail) ? tail : 0.0;
         const int off = k->getStringAttribute ("off", "0").getIntValue();
 
+        // Every child is an event, whatever its tag.
         for (auto* e : k->getChildIterator())
-        {
-            SeqEvent ev;
-            ev.note = std::clamp (e->getStringAttribute ("n", "0").getIntValue(), 0, 127);
-            ev.velocity = std::clamp (e->getStringAttribute ("v", "0").getIntValue(), 0, 127);
-            ev.channel = std::clamp (e->getStringAttribute ("c", "1").getIntValue(), 1, 16);
-            ev.isNoteOn = e->getStringAttribute ("on", "1").getIntValue() != 0;
-            const double w = e->getDoubleAttribute ("w", 0.0);
-            ev.waitMs = w > 0.0 && std::isfinite (w) ? w : 0.0;
-            s.events.push_back (ev);
-        }
+            s.events.push_back (readEventElement (*e));
         s.recompute();
 
         auto& slot = slots[off];

@@ -7,6 +7,7 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include "engine/PluginProcessor.h"
+#include "persistence/StateDocument.h"
 #include "recording/KeyEdits.h"
 
 namespace
@@ -363,27 +364,17 @@ std::shared_ptr<const KeyAudio> readAudioFileForKey (const juce::File& file, int
     formats.registerFormat (new juce::FlacAudioFormat(), false);
 
     std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (file));
-    // Thirty minutes at the file's rate at the most: a header may lie about its length.
-    if (reader == nullptr || reader->numChannels == 0 || reader->lengthInSamples <= 0 || reader->sampleRate <= 0.0
-        || (double) reader->lengthInSamples > reader->sampleRate * 60.0 * 30.0 || reader->lengthInSamples > (1 << 28))
+    if (reader == nullptr || reader->sampleRate <= 0.0)
         return nullptr;
 
-    try
-    {
-        auto audio = std::make_shared<KeyAudio>();
-        const int channels = (int) std::min (reader->numChannels, 2u);
-        const int frames = (int) reader->lengthInSamples;
-        audio->buffer.setSize (channels, frames);
-        if (! reader->read (&audio->buffer, 0, frames, 0, true, channels > 1))
-            return nullptr;
-        audio->sampleRate = reader->sampleRate;
-        audio->rootNote = key;
-        return audio;
-    }
-    catch (const std::bad_alloc&)
-    {
+    // Thirty minutes at the file's rate at the most: a header may lie about its length.
+    auto audio = readAudioForKey (*reader, std::min ((juce::int64) (reader->sampleRate * 60.0 * 30.0), (juce::int64) 1 << 28));
+    if (audio == nullptr)
         return nullptr;
-    }
+
+    audio->sampleRate = reader->sampleRate;
+    audio->rootNote = key;
+    return audio;
 }
 
 std::vector<int> applyDroppedFiles (PluginProcessor& processor, const juce::StringArray& paths, int dropKey, int layer,

@@ -38,6 +38,52 @@ const juce::XmlElement* childNamed (const juce::XmlElement& parent, const juce::
 }
 }
 
+void writeEventElements (juce::XmlElement& key, const std::vector<SeqEvent>& events)
+{
+    for (const auto& ev : events)
+    {
+        auto* x = key.createNewChildElement ("E");
+        x->setAttribute ("n", ev.note);
+        x->setAttribute ("v", ev.velocity);
+        x->setAttribute ("c", ev.channel);
+        x->setAttribute ("on", ev.isNoteOn ? 1 : 0);
+        x->setAttribute ("w", ev.waitMs);
+    }
+}
+
+SeqEvent readEventElement (const juce::XmlElement& e)
+{
+    SeqEvent ev;
+    ev.note = std::clamp (e.getIntAttribute ("n", 0), 0, 127);
+    ev.velocity = std::clamp (e.getIntAttribute ("v", 0), 0, 127);
+    ev.channel = std::clamp (e.getIntAttribute ("c", 1), 1, 16);
+    ev.isNoteOn = e.getIntAttribute ("on", 1) != 0;
+    const double w = e.getDoubleAttribute ("w", 0.0);
+    ev.waitMs = w > 0.0 && std::isfinite (w) ? w : 0.0;
+    return ev;
+}
+
+std::shared_ptr<KeyAudio> readAudioForKey (juce::AudioFormatReader& reader, juce::int64 maxFrames)
+{
+    if (reader.numChannels == 0 || reader.lengthInSamples <= 0 || reader.lengthInSamples > maxFrames)
+        return nullptr;
+
+    try
+    {
+        auto audio = std::make_shared<KeyAudio>();
+        const int channels = (int) std::min (reader.numChannels, 2u);
+        const int frames = (int) reader.lengthInSamples;
+        audio->buffer.setSize (channels, frames);
+        if (! reader.read (&audio->buffer, 0, frames, 0, true, channels > 1))
+            return nullptr;
+        return audio;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
 juce::String encodeKeyAudio (const KeyAudio& audio)
 {
     const int channels = audio.buffer.getNumChannels();
@@ -71,32 +117,21 @@ std::shared_ptr<const KeyAudio> decodeKeyAudio (const juce::String& base64, doub
     if (base64.isEmpty() || ! juce::Base64::convertFromBase64 (decoded, base64) || decoded.getDataSize() == 0)
         return nullptr;
 
-    try
-    {
-        juce::FlacAudioFormat flac;
-        std::unique_ptr<juce::AudioFormatReader> reader (
-            flac.createReaderFor (new juce::MemoryInputStream (decoded.getData(), decoded.getDataSize(), false), true));
-        if (reader == nullptr || reader->numChannels == 0 || reader->lengthInSamples <= 0
-            || reader->lengthInSamples > maxAudioFrames)
-            return nullptr;
-
-        auto audio = std::make_shared<KeyAudio>();
-        const int channels = (int) std::min (reader->numChannels, 2u);
-        const int frames = (int) reader->lengthInSamples;
-        audio->buffer.setSize (channels, frames);
-        if (! reader->read (&audio->buffer, 0, frames, 0, true, channels > 1))
-            return nullptr;
-
-        audio->sampleRate = sampleRate;
-        audio->bpm = bpm;
-        audio->tailMs = tailMs;
-        audio->rootNote = rootNote;
-        return audio;
-    }
-    catch (const std::bad_alloc&)
-    {
+    juce::FlacAudioFormat flac;
+    std::unique_ptr<juce::AudioFormatReader> reader (
+        flac.createReaderFor (new juce::MemoryInputStream (decoded.getData(), decoded.getDataSize(), false), true));
+    if (reader == nullptr)
         return nullptr;
-    }
+
+    auto audio = readAudioForKey (*reader, maxAudioFrames);
+    if (audio == nullptr)
+        return nullptr;
+
+    audio->sampleRate = sampleRate;
+    audio->bpm = bpm;
+    audio->tailMs = tailMs;
+    audio->rootNote = rootNote;
+    return audio;
 }
 
 //==============================================================================
@@ -253,15 +288,7 @@ void PluginProcessor::writeKeysXml (juce::XmlElement& parent, const std::array<K
         if (seq.tailMs > 0.0)
             key->setAttribute ("tail", seq.tailMs);
 
-        for (const auto& ev : seq.events)
-        {
-            auto* x = key->createNewChildElement ("E");
-            x->setAttribute ("n", ev.note);
-            x->setAttribute ("v", ev.velocity);
-            x->setAttribute ("c", ev.channel);
-            x->setAttribute ("on", ev.isNoteOn ? 1 : 0);
-            x->setAttribute ("w", ev.waitMs);
-        }
+        writeEventElements (*key, seq.events);
 
         if (hasAudio)
         {
@@ -310,14 +337,7 @@ int PluginProcessor::readKeysXml (const juce::XmlElement& container, std::array<
         {
             if (child->getTagName().equalsIgnoreCase ("E"))
             {
-                SeqEvent ev;
-                ev.note = std::clamp (child->getIntAttribute ("n", 0), 0, 127);
-                ev.velocity = std::clamp (child->getIntAttribute ("v", 0), 0, 127);
-                ev.channel = std::clamp (child->getIntAttribute ("c", 1), 1, 16);
-                ev.isNoteOn = child->getIntAttribute ("on", 1) != 0;
-                const double w = child->getDoubleAttribute ("w", 0.0);
-                ev.waitMs = w > 0.0 && std::isfinite (w) ? w : 0.0;
-                seq.events.push_back (ev);
+                seq.events.push_back (readEventElement (*child));
             }
             else if (child->getTagName().equalsIgnoreCase ("Audio") && keyAudioValue == nullptr)
             {

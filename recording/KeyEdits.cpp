@@ -69,6 +69,42 @@ void PluginProcessor::requestStopKey (int layer, int key)
     stopKeyRequests[(size_t) layer][(size_t) key / 64].fetch_or (1ull << (key % 64));
 }
 
+// One key of an edit. The audio thread stops its voices at its next block,
+// through the stop requests; on the upper layers applyKeyEdits leaves them.
+void PluginProcessor::clearKeyForEdit (int layer, int k, bool stopVoice)
+{
+    if (stopVoice || layer == 0)
+        requestStopKey (layer, k);
+    sequenceFor (layer, k) = KeySequence();
+    (layer == 0 ? stepIndex : upperLayers[(size_t) layer - 1].stepIndex)[(size_t) k] = 0;
+    if (layer == 0)
+    {
+        releaseAudioVoice (k);
+        keyAudio[(size_t) k] = nullptr;
+        published.noteOnCount[(size_t) k].store (0);
+    }
+}
+
+void PluginProcessor::replaceKeyForEdit (int layer, int k, const KeySequence& seq, bool stopVoice)
+{
+    if (stopVoice || layer == 0)
+        requestStopKey (layer, k);
+    auto& target = sequenceFor (layer, k);
+    target.events = seq.events;
+    target.bpm = seq.bpm;
+    target.tailMs = seq.tailMs;
+    target.recompute();
+    (layer == 0 ? stepIndex : upperLayers[(size_t) layer - 1].stepIndex)[(size_t) k] = 0;
+    if (layer == 0)
+        publishNoteCount (k);
+}
+
+void PluginProcessor::setKeyAudioForEdit (int k, std::shared_ptr<const KeyAudio> audio)
+{
+    releaseAudioVoice (k);
+    keyAudio[(size_t) k] = std::move (audio);
+}
+
 void PluginProcessor::applyKeyEdits (const std::vector<std::pair<int, KeySequence>>& edits,
                                      const std::vector<int>& clearKeys,
                                      const std::vector<std::pair<int, std::shared_ptr<const KeyAudio>>>& audioEdits,
@@ -95,51 +131,17 @@ void PluginProcessor::applyKeyEdits (const std::vector<std::pair<int, KeySequenc
     const std::lock_guard<std::mutex> lock (keyDataMutex);
     pushUndoGroup (touched, l);
 
-    // Upper layers: the playing voices are left to end by themselves.
+    // Clearing first: a key both cleared and edited ends with the edit.
     for (int k : clearKeys)
-    {
-        if (! valid (k))
-            continue;
-
-        sequenceFor (l, k) = KeySequence();
-        if (l == 0)
-        {
-            requestStopKey (0, k);
-            releaseAudioVoice (k);
-            keyAudio[(size_t) k] = nullptr;
-            stepIndex[(size_t) k] = 0;
-            published.noteOnCount[(size_t) k].store (0);
-        }
-    }
-
+        if (valid (k))
+            clearKeyForEdit (l, k, false);
     for (const auto& [k, seq] : edits)
-    {
-        if (! valid (k))
-            continue;
-
-        auto& target = sequenceFor (l, k);
-        target.events = seq.events;
-        target.bpm = seq.bpm;
-        target.tailMs = seq.tailMs;
-        target.recompute();
-        if (l == 0)
-        {
-            requestStopKey (0, k);
-            stepIndex[(size_t) k] = 0;
-            publishNoteCount (k);
-        }
-    }
-
+        if (valid (k))
+            replaceKeyForEdit (l, k, seq, false);
     if (l == 0)
-    {
         for (const auto& [k, audio] : audioEdits)
-        {
-            if (! valid (k))
-                continue;
-            releaseAudioVoice (k);
-            keyAudio[(size_t) k] = audio;
-        }
-    }
+            if (valid (k))
+                setKeyAudioForEdit (k, audio);
 
     presetModified = true;
     scaleRescanRequested.store (true);
@@ -178,48 +180,16 @@ void PluginProcessor::applyKeyEditsMulti (const std::vector<LayerEdit>& layerEdi
     for (const auto& le : layerEdits)
     {
         const int l = le.layer >= 1 && le.layer <= 3 ? le.layer : 0;
-        auto& indices = l == 0 ? stepIndex : upperLayers[(size_t) l - 1].stepIndex;
-
         for (int k : le.clearKeys)
-        {
-            if (! valid (k))
-                continue;
-            requestStopKey (l, k);
-            sequenceFor (l, k) = KeySequence();
-            indices[(size_t) k] = 0;
-            if (l == 0)
-            {
-                releaseAudioVoice (k);
-                keyAudio[(size_t) k] = nullptr;
-                published.noteOnCount[(size_t) k].store (0);
-            }
-        }
-
+            if (valid (k))
+                clearKeyForEdit (l, k, true);
         for (const auto& [k, seq] : le.edits)
-        {
-            if (! valid (k))
-                continue;
-            requestStopKey (l, k);
-            auto& target = sequenceFor (l, k);
-            target.events = seq.events;
-            target.bpm = seq.bpm;
-            target.tailMs = seq.tailMs;
-            target.recompute();
-            indices[(size_t) k] = 0;
-            if (l == 0)
-                publishNoteCount (k);
-        }
-
+            if (valid (k))
+                replaceKeyForEdit (l, k, seq, true);
         if (l == 0)
-        {
             for (const auto& [k, audio] : le.audioEdits)
-            {
-                if (! valid (k))
-                    continue;
-                releaseAudioVoice (k);
-                keyAudio[(size_t) k] = audio;
-            }
-        }
+                if (valid (k))
+                    setKeyAudioForEdit (k, audio);
     }
 
     presetModified = true;
