@@ -50,6 +50,8 @@ set(QUORVEL_SOURCES
     exchange/ClipExport.cpp
     exchange/PromisedFileDrop.cpp
     exchange/ExternalMidiDrop.cpp
+    ui/toolkit/Theme.cpp
+    ui/toolkit/FilmstripSlider.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})
