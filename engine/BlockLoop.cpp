@@ -171,10 +171,12 @@ void PluginProcessor::applyModifierZoneMove (juce::MidiBuffer& out)
     ignoreNextRelease.fill (false);
     resetLayer0StepIndices();
     keySoundingCount.fill (0);
-    outputNotes.clearCounts();
+    // The host's note counts stay: the note-offs just sent bring them down, and
+    // the upper layers may still sound, so an all-notes-off must still reach them.
     scaleKeysHeld.reset();
     modifierToggleRequests.store (0);
     selectedKeyRequest.store (-2);
+    silenceStepAudition (0, out);
     cancelArming();
 
     if (inModifierZone (lastPlayedKey))
@@ -230,9 +232,9 @@ void PluginProcessor::silenceEverythingForTransportStart (juce::MidiBuffer& out)
         resetLayerPlayState (layer);
     }
 
+    silenceStepAudition (0, out);
     clearCascadeState();
     keySoundingCount.fill (0);
-    outputNotes.clearCounts();
     clearLaunchState();
 }
 

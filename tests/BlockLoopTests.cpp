@@ -679,3 +679,29 @@ TEST (BlockLoop, OnScreenKeyboardRowZeroActsLikeTheInput)
     EXPECT_TRUE (h.runBlocks (1).empty());
     EXPECT_EQ (p.upperInput[1].getNumEvents(), 1);
 }
+
+TEST (BlockLoop, AllNotesOffStillReachesUpperLayerNotesAfterAZoneMoveOrTransportStart)
+{
+    EngineHarness h;
+    auto& p = h.proc();
+    p.visibleLayers.store (2);
+    p.keyboardInteraction.store (1);   // mix: the key sounds on layers 0 and 1
+    p.cascadeEnabled.store (false);
+    KeySequence held;
+    held.events = { { 75, 100, 3, true, 0.0 }, { 75, 0, 3, false, 5000.0 } };
+    h.setClip (70, held, 1);
+    h.noteOn (0, 70, 100, 3);
+    h.runBlocks (1);
+
+    // The zone move ends layer 0's note; layer 1's note still sounds on the host.
+    p.pendingModOctaveBase.store (36);
+    const auto moved = noteOffsOf (h.runBlocks (1));
+    ASSERT_EQ (moved.size(), 1u);
+    EXPECT_EQ (moved[0].message.getNoteNumber(), 70);
+    EXPECT_EQ (p.outputNotes.count[2][75], 1);
+
+    p.allNotesOffRequested.store (true);
+    const auto offs = noteOffsOf (h.runBlocks (1));
+    ASSERT_EQ (offs.size(), 1u);
+    EXPECT_EQ (offs[0].message.getNoteNumber(), 75);
+}
