@@ -52,6 +52,7 @@ set(QUORVEL_SOURCES
     exchange/ExternalMidiDrop.cpp
     ui/toolkit/Theme.cpp
     ui/toolkit/FilmstripSlider.cpp
+    ui/toolkit/DropdownMenu.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})

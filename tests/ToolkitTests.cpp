@@ -175,3 +175,178 @@ TEST (FilmstripSlider, DragOf200PixelsCoversTheRangeAndCtrlClickDoesNothing)
     s.mouseWheelMove (mouseAt (s, start, {}, start), wheel);
     EXPECT_EQ (s.getValue(), 0.3);
 }
+
+//==============================================================================
+#include "ui/toolkit/DropdownMenu.h"
+
+namespace
+{
+// The embedded theme's menu sizes.
+struct EmbeddedMenuTheme
+{
+    EmbeddedMenuTheme()
+    {
+        saved = DropdownMenu::getSharedTheme();
+        auto& t = DropdownMenu::getSharedTheme();
+        t.itemHeight = 24;
+        t.separatorHeight = 9;
+        t.padding = 4;
+        t.shadowMargin = 8;
+        t.leftPad = 24;
+        t.fontSize = 14.0f;
+    }
+    ~EmbeddedMenuTheme() { DropdownMenu::getSharedTheme() = saved; }
+    DropdownMenu::Theme saved;
+};
+
+std::vector<DropdownMenu::Item> numbered (int count)
+{
+    std::vector<DropdownMenu::Item> items;
+    for (int i = 0; i < count; ++i)
+    {
+        DropdownMenu::Item item;
+        item.text = "Item " + juce::String (i);
+        item.id = i + 1;
+        items.push_back (item);
+    }
+    return items;
+}
+
+struct Host : juce::Component
+{
+    Host() { setBounds (0, 0, 1200, 1084); }
+};
+
+juce::MouseEvent eventAt (juce::Component& c, juce::Point<int> p)
+{
+    auto source = juce::Desktop::getInstance().getMainMouseSource();
+    return juce::MouseEvent (source, p.toFloat(), {}, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
+                             p.toFloat(), juce::Time::getCurrentTime(), 1, false);
+}
+
+// The centre of row i (rows of equal height, no separators before it).
+juce::Point<int> rowCentre (const DropdownMenu& m, int i)
+{
+    return { m.body.getCentreX(), m.body.getY() + m.shadowMargin + m.padding + i * m.itemHeight + m.itemHeight / 2 };
+}
+}
+
+TEST (DropdownMenuTest, HeightsScrollingAndWidth)
+{
+    const EmbeddedMenuTheme theme;
+    Host host;
+
+    auto* six = new DropdownMenu();
+    six->showAt ({ 100, 100 }, numbered (6), 1.0f, &host);
+    EXPECT_EQ (six->contentHeight, 144);
+    EXPECT_EQ (six->getHeight(), 168);
+    six->dismiss();
+
+    auto* unlimited = new DropdownMenu();
+    unlimited->showAt ({ 100, 100 }, numbered (20), 1.0f, &host);
+    auto* limited = new DropdownMenu();
+    limited->maxHeight = 360;
+    limited->showAt ({ 100, 100 }, numbered (20), 1.0f, &host);
+    EXPECT_EQ (limited->visibleHeight, 360);
+    EXPECT_EQ (limited->getWidth(), unlimited->getWidth() + 8);
+
+    // A wheel step of 0.25 scrolls 36 pixels; the offset stays within the content.
+    limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, -0.25f, false, false, false });
+    EXPECT_EQ (limited->scrollOffset, 36);
+    for (int i = 0; i < 20; ++i)
+        limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, -1.0f, false, false, false });
+    EXPECT_EQ (limited->scrollOffset, 480 - 360);
+    limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, 5.0f, false, false, false });
+    EXPECT_EQ (limited->scrollOffset, 0);
+    limited->dismiss();
+    unlimited->dismiss();
+}
+
+TEST (DropdownMenuTest, ShortenedAboveTheEditorsBottomButNeverBelowThreeRows)
+{
+    const EmbeddedMenuTheme theme;
+    Host host;
+    auto* m = new DropdownMenu();
+    m->showAt ({ 100, 1000 }, numbered (10), 1.0f, &host);
+    EXPECT_EQ (m->visibleHeight, 72);   // three rows
+    EXPECT_LE (m->getBottom(), host.getHeight());
+    EXPECT_LT (m->visibleHeight, m->contentHeight);
+    m->dismiss();
+}
+
+TEST (DropdownMenuTest, ChoosingAndNotChoosing)
+{
+    const EmbeddedMenuTheme theme;
+    Host host;
+    int chosen = -1;
+
+    auto items = numbered (4);
+    items[1].enabled = false;
+    items[2].isSeparator = true;
+    DropdownMenu::Item folder;
+    folder.text = "Folder";
+    folder.subItems = numbered (2);
+    items.push_back (folder);
+
+    auto* m = new DropdownMenu();
+    m->onSelect = [&] (int id) { chosen = id; };
+    m->showAt ({ 100, 100 }, items, 1.0f, &host);
+    EXPECT_TRUE (m->coversParent);
+
+    m->selectItemAt (1);   // disabled
+    m->selectItemAt (2);   // separator
+    m->selectItemAt (4);   // has sub-items
+    m->selectItemAt (99);
+    EXPECT_EQ (chosen, -1);
+    EXPECT_TRUE (m->isVisible());
+
+    // Hovering the folder opens its sub-menu; Escape there closes the whole chain.
+    m->handleItemHover (4);
+    ASSERT_NE (m->submenu, nullptr);
+    EXPECT_TRUE (m->submenu->isVisible());
+    EXPECT_GT (m->submenu->getX(), m->body.getX());   // room on the right: it opens there
+    m->submenu->keyPressed (juce::KeyPress (juce::KeyPress::escapeKey), m->submenu.get());
+    EXPECT_FALSE (m->isVisible());
+    EXPECT_EQ (chosen, -1);
+
+    // A click on an enabled row chooses it, once.
+    auto* n = new DropdownMenu();
+    n->onSelect = [&] (int id) { chosen = id; };
+    n->showAt ({ 100, 100 }, numbered (4), 1.0f, &host);
+    n->mouseUp (eventAt (*n, rowCentre (*n, 3)));
+    EXPECT_EQ (chosen, 4);
+    EXPECT_FALSE (n->isVisible());
+}
+
+TEST (DropdownMenuTest, SubmenuNearTheRightEdgeOpensToTheLeft)
+{
+    const EmbeddedMenuTheme theme;
+    Host host;
+    DropdownMenu::Item folder;
+    folder.text = "Folder with a long name";
+    folder.subItems = numbered (3);
+
+    auto* m = new DropdownMenu();
+    m->showAt ({ 1190, 100 }, { folder }, 1.0f, &host);
+    m->handleItemHover (0);
+    ASSERT_NE (m->submenu, nullptr);
+    EXPECT_LT (m->submenu->getRight(), m->body.getRight());
+    m->dismiss();
+}
+
+TEST (DropdownMenuTest, DisabledItemIsNeverHighlighted)
+{
+    const EmbeddedMenuTheme theme;
+    Host host;
+    auto items = numbered (1);
+    items[0].text = "No presets saved";
+    items[0].enabled = false;
+    auto* m = new DropdownMenu();
+    m->showAt ({ 100, 100 }, items, 1.0f, &host);
+    m->handleItemHover (0);
+    const auto image = m->createComponentSnapshot (m->getLocalBounds());
+    const auto hover = DropdownMenu::getSharedTheme().hoverBg;
+    const auto pixel = image.getPixelAt (m->body.getX() + m->shadowMargin + m->padding + 2, rowCentre (*m, 0).y);
+    EXPECT_NE (pixel.getARGB(), DropdownMenu::getSharedTheme().bg.overlaidWith (hover).getARGB());
+    m->dismiss();
+}

@@ -1,11 +1,5 @@
 #include "ui/toolkit/Theme.h"
 
-DropdownMenu::Theme& DropdownMenu::getSharedTheme()
-{
-    static Theme theme;
-    return theme;
-}
-
 juce::Colour parseThemeColour (const juce::String& text)
 {
     if (text.startsWith ("rgba("))
