@@ -1,3 +1,6 @@
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "engine/PluginProcessor.h"
@@ -123,4 +126,54 @@ TEST (Robustness, OddBlockSizesAndRates)
         EXPECT_FALSE (qtest::noteOnsOf (out).empty());
         expectEverythingEnded (h);
     }
+}
+
+TEST (Robustness, EditorThreadWorksWhileTheAudioThreadPlays)
+{
+    PluginProcessor p;
+    p.prepareToPlay (48000.0, 64);
+    for (int k = 30; k < 100; ++k)
+        p.keys[(size_t) k] = makeClip ({ { k, 0, 50 }, { k + 1, 60, 50 } });
+
+    juce::MemoryBlock stateA, stateB;
+    p.getStateInformation (stateA);
+    for (int k = 30; k < 100; ++k)
+        p.keys[(size_t) k] = makeClip ({ { k, 0, 20 }, { k + 2, 30, 20 }, { k + 3, 60, 20 } });
+    p.getStateInformation (stateB);
+
+    std::atomic<bool> running { true };
+    std::atomic<int> blocks { 0 };
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 64);
+        juce::MidiBuffer midi;
+        juce::Random random (5);
+        while (running.load())
+        {
+            midi.clear();
+            midi.addEvent (juce::MidiMessage::noteOn (1, 30 + random.nextInt (70), (juce::uint8) 100), random.nextInt (64));
+            midi.addEvent (juce::MidiMessage::noteOff (1, 30 + random.nextInt (70)), random.nextInt (64));
+            p.processBlock (buffer, midi);
+            ++blocks;
+        }
+    });
+
+    // What an editor and a host do meanwhile, each under the lock for its copy.
+    const auto until = juce::Time::getMillisecondCounter() + 1500;
+    int loads = 0;
+    while (juce::Time::getMillisecondCounter() < until)
+    {
+        const auto& s = (loads++ % 2 == 0) ? stateA : stateB;
+        p.setStateInformation (s.getData(), (int) s.getSize());
+        p.applyKeyEdits ({ { 40, makeClip ({ { 40, 0, 10 } }) } }, { 41 }, {}, 0);
+        juce::ignoreUnused (p.getActivePlayheads (0), p.getActiveSoundingIndices (0), p.getActiveHeldKeys (0));
+        const auto seq = p.getKeySequence (50, 0);
+        EXPECT_TRUE (seq.noteOnCount == 2 || seq.noteOnCount == 3);   // one whole state or the other
+        p.allNotesOffRequested.store (true);
+    }
+
+    running.store (false);
+    audio.join();
+    EXPECT_GT (blocks.load(), 100);
+    EXPECT_GT (loads, 10);
 }
