@@ -466,6 +466,7 @@ void PluginProcessor::publishForEditor()
         published.modifierLatched[i].store (modifierLatched[i], std::memory_order_relaxed);
     }
 
+    publishTakeTiming();
     published.captureArmed.store (captureArmed);
     published.pickDestinationOnFirstKey.store (pickDestinationOnFirstKey);
     published.captureTriggersKeys.store (captureTriggersKeys);

@@ -386,6 +386,7 @@ public:
     void storeTake (int layer, int key, const std::vector<SeqEvent>& events, double tailMs, int sampleOffset,
                     juce::MidiBuffer& out);
     double nowMs (int sampleOffset) const;
+    void publishTakeTiming();
 
     //==============================================================================
     // Step recording and step play

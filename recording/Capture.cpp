@@ -458,6 +458,44 @@ void PluginProcessor::commitRecording (int sampleOffset, juce::MidiBuffer& out)
     cancelArming();
 }
 
+void PluginProcessor::publishTakeTiming()
+{
+    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
+    const double now = (double) samplePosition / rate * 1000.0;   // the block's start
+
+    double elapsed = 0.0, projected = 0.0, loopPosition = -1.0;
+    if (stepRecordingActive())
+    {
+        int cells = stepCursor;
+        for (const auto& n : stepNotes)
+            cells = std::max (cells, n.endCell);
+        elapsed = projected = cells * stepCellMs;
+    }
+    else if (captureArmed && takeStarted)
+    {
+        elapsed = std::max (now - takeStartMs, 0.0);
+        const double gridMs = launchGridBeats() * 60000.0 / std::max (hostBpm, 1.0);
+        if (loopCapture && captureLoopMs > 0.0)
+            projected = captureLoopMs;
+        else if (gridMs > 0.0)
+            projected = std::ceil ((elapsed - 0.000001) / gridMs) * gridMs;
+        else
+            projected = elapsed;
+    }
+
+    if (captureArmed && loopCapture && takeStarted && captureLoopMs > 0.0)
+    {
+        const double p = ((double) samplePosition - captureStartSample) / rate * 1000.0;
+        loopPosition = p >= 0.0 ? std::fmod (p, captureLoopMs) : -1.0;
+    }
+
+    published.takeElapsedMs.store (elapsed);
+    published.takeProjectedMs.store (projected);
+    published.loopPositionMs.store (loopPosition);
+    published.stepRecording.store (stepRecordingActive());
+    published.stepCursorMs.store (stepRecordingActive() ? stepCursor * stepCellMs : 0.0);
+}
+
 std::vector<int> PluginProcessor::getArmedDestKeys() const
 {
     const std::lock_guard<std::mutex> lock (keyDataMutex);

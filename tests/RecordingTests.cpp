@@ -608,3 +608,44 @@ TEST (StepPlay, WithoutChordAwarenessAChordStepsOneNoteAtATime)
     ASSERT_EQ (ons.size(), 1u);
     EXPECT_EQ (ons[0].message.getNoteNumber(), 60);
 }
+
+TEST (Capture, PublishesTheTakeTiming)
+{
+    EngineHarness h;
+    auto& p = h.proc();
+    h.playHead.playing = true;
+    p.loopEnabled.store (true);
+    p.loopLengthIdx.store (3);   // 2000 ms
+
+    h.noteOn (0, h.modifierKey (P::modRecord));
+    h.runBlocks (1);
+    EXPECT_EQ (p.published.captureLoopMs.load(), 2000.0);
+    EXPECT_EQ (p.published.takeElapsedMs.load(), 0.0);
+    EXPECT_EQ (p.published.loopPositionMs.load(), -1.0);
+
+    h.noteOn (ms (100), 64);
+    h.runUntil (ms (2600));
+    EXPECT_NEAR (p.published.takeElapsedMs.load(), 2500.0, 3.0);
+    EXPECT_EQ (p.published.takeProjectedMs.load(), 2000.0);
+    EXPECT_NEAR (p.published.loopPositionMs.load(), 500.0, 3.0);
+
+    // Without a loop, the launch grid rounds the projected length up.
+    EngineHarness g;
+    auto& q = g.proc();
+    q.launchQuantPower.store (true);
+    q.launchQuantNote.store (2);   // 500 ms
+    g.noteOn (0, g.modifierKey (P::modRecord));
+    g.noteOn (ms (100), 64);
+    g.runUntil (ms (800));
+    EXPECT_NEAR (q.published.takeElapsedMs.load(), 700.0, 3.0);
+    EXPECT_EQ (q.published.takeProjectedMs.load(), 1000.0);
+
+    // Step recording publishes its cursor.
+    EngineHarness s;
+    startStepRecording (s, 0);
+    tap (s, ms (100), 64);
+    s.runUntil (ms (300));
+    EXPECT_TRUE (s.proc().published.stepRecording.load());
+    EXPECT_EQ (s.proc().published.stepCursorMs.load(), 125.0);
+    EXPECT_EQ (s.proc().published.takeElapsedMs.load(), 125.0);
+}
