@@ -53,6 +53,7 @@ set(QUORVEL_SOURCES
     ui/toolkit/Theme.cpp
     ui/toolkit/FilmstripSlider.cpp
     ui/toolkit/DropdownMenu.cpp
+    ui/toolkit/FigmaRenderer.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})

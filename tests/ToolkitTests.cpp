@@ -1,3 +1,7 @@
+#include <iostream>
+#include <map>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "ui/toolkit/FilmstripSlider.h"
@@ -349,4 +353,157 @@ TEST (DropdownMenuTest, DisabledItemIsNeverHighlighted)
     const auto pixel = image.getPixelAt (m->body.getX() + m->shadowMargin + m->padding + 2, rowCentre (*m, 0).y);
     EXPECT_NE (pixel.getARGB(), DropdownMenu::getSharedTheme().bg.overlaidWith (hover).getARGB());
     m->dismiss();
+}
+
+//==============================================================================
+#include "ui/toolkit/FigmaRenderer.h"
+
+namespace
+{
+struct Resources
+{
+    std::map<juce::String, juce::MemoryBlock> files;
+
+    void add (const juce::String& name, const juce::String& text) { files[name] = juce::MemoryBlock (text.toRawUTF8(), text.getNumBytesAsUTF8()); }
+
+    FigmaRenderer::ResourceLookup lookup() const
+    {
+        return [this] (const juce::String& name)
+        {
+            const auto it = files.find (name);
+            return it != files.end() ? it->second : juce::MemoryBlock();
+        };
+    }
+};
+
+const char* threeFrameSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="30">
+    <svg x="0" y="0" width="10" height="10" viewBox="0 0 10 10"><rect width="10" height="10" fill="#ff0000"/></svg>
+    <svg x="0" y="10" width="10" height="10" viewBox="0 0 10 10"><rect width="10" height="10" fill="#00ff00"/></svg>
+    <svg x="0" y="20" width="10" height="10" viewBox="0 0 10 10"><rect width="10" height="10" fill="#0000ff"/></svg></svg>)";
+
+const char* plainSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="20"><rect width="10" height="20" fill="#ffffff"/></svg>)";
+
+juce::MemoryBlock pngOfSize (int w, int h)
+{
+    juce::Image im (juce::Image::ARGB, w, h, true);
+    juce::MemoryOutputStream out;
+    juce::PNGImageFormat().writeImageToStream (im, out);
+    return out.getMemoryBlock();
+}
+}
+
+TEST (FigmaRendererTest, ColoursAndJustification)
+{
+    EXPECT_EQ (parseHexColour ("").getARGB(), 0x00000000u);
+    EXPECT_EQ (parseHexColour ("#13202b").getARGB(), 0xFF13202Bu);
+    EXPECT_EQ (parseHexColour ("#8013202b").getAlpha(), 0x80);
+    EXPECT_EQ (parseHexColour ("#13202b", 0.5f).getAlpha(), 128);
+    EXPECT_EQ (parseHexColour ("#13202b", 0.0f).getAlpha(), 0);
+    EXPECT_EQ (parseHexColour ("13202b").getARGB(), 0xFF13202Bu);
+}
+
+TEST (FigmaRendererTest, SvgFilmstripsAndTheFailureMessage)
+{
+    Resources r;
+    r.add ("strip.svg", threeFrameSvg);
+    r.add ("plain.svg", plainSvg);
+    FigmaRenderer renderer (r.lookup());
+
+    EXPECT_EQ (renderer.splitSvgFilmstrip ("strip.svg", 2).size(), 2u);
+    EXPECT_EQ (renderer.splitSvgFilmstrip ("strip.svg", 3).size(), 3u);
+    EXPECT_EQ (renderer.splitSvgFilmstrip ("strip.svg", 4).size(), 1u);   // fewer frames than asked: the whole document
+    EXPECT_EQ (renderer.splitSvgFilmstrip ("plain.svg", 2).size(), 1u);
+    EXPECT_EQ (renderer.splitSvgFilmstrip ("strip.svg", 2).size(), 2u);   // from the cache, as copies
+
+    std::stringstream captured;
+    auto* old = std::cerr.rdbuf (captured.rdbuf());
+    EXPECT_TRUE (renderer.splitSvgFilmstrip ("missing.svg", 2).empty());
+    std::cerr.rdbuf (old);
+    EXPECT_EQ (captured.str(), "FigmaRenderer: failed to parse SVG XML: missing.svg\n");
+}
+
+TEST (FigmaRendererTest, BuildingElements)
+{
+    Resources r;
+    r.add ("strip.svg", threeFrameSvg);
+    r.files["knob.png"] = pngOfSize (10, 1280);
+    r.files["two.png"] = pngOfSize (40, 10);
+    r.add ("figma-elements.json", R"({ "width": 1200, "height": 1084, "elements": [
+        { "name": "panel", "x": 10.5, "y": 11.5, "width": 300, "height": 200, "children": [
+            { "name": "button", "x": 0, "y": 0, "width": 10, "height": 10, "numFrames": 3, "imgFile": "strip.svg" },
+            { "name": "label", "x": 0, "y": 20, "width": 100, "height": 20, "text": { "fontSize": 12, "x": 0, "y": 10, "width": 80, "height": 14, "textAlignHorizontal": "LEFT" } },
+            { "name": "centred", "text": { "textAlignHorizontal": "CENTER" } },
+            { "name": "odd", "text": { "textAlignHorizontal": "JUSTIFIED" } },
+            { "name": "preset_text_input", "x": 0, "y": 50, "width": 200, "height": 30, "text": { "x": 10, "y": 0, "width": 150, "height": 20 } },
+            { "name": "plain_text_input", "x": 0, "y": 90, "width": 200, "height": 30 },
+            { "name": "knob", "x": 0, "y": 130, "width": 10, "height": 10, "numFrames": 128, "imgFile": "knob.png" },
+            { "name": "pair", "numFrames": 2, "isHorizontal": true, "imgFile": "two.png",
+              "visuals": { "bg": "#102030", "bgOpacity": 0.5, "strokes": [ { "color": "#ffffff" } ], "radius": 4 },
+              "shadow": { "color": "#000000", "alpha": 0.25, "blur": 4.6, "offsetY": 2 } },
+            { "name": "button", "x": 5, "y": 5, "width": 1, "height": 1 },
+            "not an object"
+        ] } ] })");
+    FigmaRenderer renderer (r.lookup());
+    renderer.loadDocuments();
+
+    EXPECT_EQ (renderer.documentWidth, 1200);
+    EXPECT_EQ (renderer.root.getHeight(), 1084);
+
+    auto* panel = renderer.findElement ("panel");
+    ASSERT_NE (panel, nullptr);
+    EXPECT_EQ (panel->getPosition(), juce::Point<int> (10, 12));   // halves to even
+    EXPECT_EQ (panel->designBounds.getX(), 10.5f);
+    bool self = true, children = false;
+    panel->getInterceptsMouseClicks (self, children);
+    EXPECT_FALSE (self);   // a static element lets clicks through to its children
+    EXPECT_TRUE (children);
+
+    EXPECT_EQ (renderer.findElement ("button")->getX(), 5);   // the later of two with one name
+    EXPECT_EQ (renderer.findElement ("label")->getHeight(), 27);
+    EXPECT_EQ (renderer.findElement ("label")->textJustification.getFlags(), juce::Justification::topLeft);
+    EXPECT_EQ (renderer.findElement ("centred")->textJustification.getFlags(), juce::Justification::centredTop);
+    EXPECT_EQ (renderer.findElement ("odd")->textJustification.getFlags(), juce::Justification::topLeft);
+
+    auto* editor = renderer.getTextEditor ("preset_text_input");
+    ASSERT_NE (editor, nullptr);
+    EXPECT_EQ (editor->getBounds(), juce::Rectangle<int> (10, 0, 190, 30));
+    EXPECT_EQ (renderer.getTextEditor ("plain_text_input")->getBounds(), juce::Rectangle<int> (4, 2, 192, 26));
+    EXPECT_EQ (renderer.getTextEditor ("knob"), nullptr);
+    EXPECT_EQ (renderer.getTextEditor ("nothing"), nullptr);
+    EXPECT_EQ (renderer.findElement ("nothing"), nullptr);
+
+    auto* knob = dynamic_cast<FilmstripSlider*> (renderer.widgetsByName["knob"]);
+    ASSERT_NE (knob, nullptr);
+    EXPECT_EQ (knob->frameImages.size(), 128u);
+    EXPECT_EQ (knob->frameImages[0].getHeight(), 10);
+    EXPECT_TRUE (renderer.findElement ("knob")->frameImages.empty());
+
+    auto* pair = renderer.findElement ("pair");
+    ASSERT_EQ (pair->frameImages.size(), 2u);
+    EXPECT_EQ (pair->frameImages[1].getWidth(), 20);
+    EXPECT_EQ (pair->fillColour.getARGB(), 0x80102030u);
+    EXPECT_EQ (pair->strokeColour.getARGB(), 0xFFFFFFFFu);
+    EXPECT_EQ (pair->cornerRadius, 4.0f);
+    EXPECT_TRUE (pair->dropShadow.on);
+    EXPECT_EQ (pair->dropShadow.colour.getARGB(), 0x40000000u);
+    EXPECT_EQ (pair->dropShadow.blur, 5);
+
+    EXPECT_EQ (renderer.ownedElements.size(), 10u);   // the non-object entry builds nothing
+}
+
+TEST (FigmaRendererTest, TypefacesAreLookedUpExactly)
+{
+    Resources r;
+    const juce::File font ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+    if (! font.existsAsFile())
+        GTEST_SKIP() << "no font file to stand in";
+    juce::MemoryBlock bytes;
+    font.loadFileAsData (bytes);
+    r.files["Roboto-VariableFont_wdth,wght.ttf"] = bytes;
+
+    FigmaRenderer renderer (r.lookup());
+    renderer.loadFontsFromBinaryData();
+    EXPECT_NE (renderer.getTypeface ("Roboto", 400), nullptr);
+    EXPECT_EQ (renderer.getTypeface ("Roboto", 700), nullptr);
+    EXPECT_EQ (renderer.getTypeface ("DM Sans", 400), nullptr);
 }
