@@ -54,6 +54,7 @@ set(QUORVEL_SOURCES
     ui/toolkit/FilmstripSlider.cpp
     ui/toolkit/DropdownMenu.cpp
     ui/toolkit/FigmaRenderer.cpp
+    ui/toolkit/FigmaElement.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})

@@ -507,3 +507,134 @@ TEST (FigmaRendererTest, TypefacesAreLookedUpExactly)
     EXPECT_EQ (renderer.getTypeface ("Roboto", 700), nullptr);
     EXPECT_EQ (renderer.getTypeface ("DM Sans", 400), nullptr);
 }
+
+//==============================================================================
+namespace
+{
+juce::MouseEvent eventOn (juce::Component& c, juce::Point<float> p, juce::ModifierKeys mods = {})
+{
+    auto source = juce::Desktop::getInstance().getMainMouseSource();
+    return juce::MouseEvent (source, p, mods, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
+                             p, juce::Time::getCurrentTime(), 1, false);
+}
+
+std::unique_ptr<FigmaElement> sprite (int frames)
+{
+    auto e = std::make_unique<FigmaElement>();
+    e->numFrames = frames;
+    e->setSize (20, 20);
+    return e;
+}
+}
+
+TEST (FigmaElementTest, ButtonFrameRules)
+{
+    auto b = sprite (3);
+    int clicks = 0;
+    b->onClick = [&] (FigmaElement&, const juce::MouseEvent&) { ++clicks; };
+    const auto at = eventOn (*b, { 5, 5 });
+    b->mouseEnter (at);
+    EXPECT_EQ (b->frame, 2);
+    b->mouseDown (at);
+    EXPECT_EQ (b->frame, 1);
+    b->mouseUp (eventOn (*b, { 500, 500 }));   // released outside: still a click
+    EXPECT_EQ (b->frame, 2);
+    EXPECT_EQ (clicks, 1);
+    b->mouseExit (at);
+    EXPECT_EQ (b->frame, 0);
+
+    auto t = sprite (6);
+    t->mouseEnter (at);
+    EXPECT_EQ (t->frame, 4);
+    t->mouseDown (at);
+    EXPECT_EQ (t->frame, 2);
+    t->mouseUp (at);
+    EXPECT_EQ (t->frame, 5);
+    EXPECT_TRUE (t->toggled);
+
+    auto m = sprite (6);
+    m->momentary = true;
+    m->mouseEnter (at);
+    m->mouseDown (at);
+    m->mouseUp (at);
+    EXPECT_EQ (m->frame, 4);
+    EXPECT_FALSE (m->toggled);
+
+    auto two = sprite (2);
+    std::vector<float> values;
+    two->onValueChange = [&] (FigmaElement&, float v) { values.push_back (v); };
+    two->mouseDown (at);
+    two->mouseUp (at);
+    two->mouseDown (at);
+    two->mouseUp (at);
+    EXPECT_EQ (values, (std::vector<float> { 1.0f, 0.0f }));
+
+    // Hover partners light up together.
+    auto four = sprite (4);
+    auto partner = sprite (4);
+    four->hoverPartner = partner.get();
+    four->mouseEnter (at);
+    EXPECT_EQ (partner->frame, 2);
+}
+
+TEST (FigmaElementTest, KnobDragWithAndWithoutShift)
+{
+    auto k = sprite (128);
+    float last = -1.0f;
+    k->onValueChange = [&] (FigmaElement&, float v) { last = v; };
+    k->mouseDown (eventOn (*k, { 10, 150 }));
+    k->mouseDrag (eventOn (*k, { 10, 50 }));
+    EXPECT_FLOAT_EQ (last, 0.5f);
+    EXPECT_EQ (k->frame, 64);
+
+    auto s = sprite (128);
+    s->onValueChange = [&] (FigmaElement&, float v) { last = v; };
+    const auto shift = juce::ModifierKeys (juce::ModifierKeys::shiftModifier);
+    s->mouseDown (eventOn (*s, { 10, 150 }, shift));
+    s->mouseDrag (eventOn (*s, { 10, 50 }, shift));
+    EXPECT_FLOAT_EQ (last, 0.125f);
+    EXPECT_EQ (s->frame, 16);
+}
+
+TEST (FigmaElementTest, HardShadowSilhouetteWithTheElementCutOut)
+{
+    auto e = sprite (1);
+    e->setSize (10, 10);
+    e->singleImage = juce::Image (juce::Image::ARGB, 10, 10, true);
+    e->singleImage.clear (e->singleImage.getBounds(), juce::Colours::white);
+    e->dropShadow = { true, juce::Colours::black, 0, 3, 3, 0 };
+    e->rebuildShadowSource();
+
+    const int pad = e->shadowPad;
+    EXPECT_EQ (pad, 2);
+    auto maskAt = [&] (int elementX, int elementY)   // the mask value that lands on an element pixel
+    { return e->shadowMask.getPixelAt (elementX - 3 + pad, elementY - 3 + pad).getAlpha(); };
+    EXPECT_EQ (maskAt (12, 12), 255);   // the silhouette, offset
+    EXPECT_EQ (maskAt (5, 5), 0);       // cut out where the element is
+    EXPECT_EQ (maskAt (14, 14), 0);     // beyond the silhouette
+
+    // A background element paints no shadow.
+    e->isBg = true;
+    juce::Image canvas (juce::Image::ARGB, 30, 30, true);
+    {
+        juce::Graphics g (canvas);
+        g.setOrigin (5, 5);
+        e->paint (g);
+    }
+    EXPECT_EQ (canvas.getPixelAt (5 + 12, 5 + 12).getAlpha(), 0);
+}
+
+TEST (FigmaElementTest, CentredDynamicTextBoxReachesTheFartherEdge)
+{
+    auto e = sprite (1);
+    e->setSize (100, 30);
+    e->fillColour = juce::Colours::red;
+    e->dynamicText = true;
+    e->fontSize = 12.0f;
+    e->textJustification = juce::Justification::centredTop;
+    e->textBounds = { 10, 0, 20, 14 };
+    e->hasTextBounds = true;
+    const auto box = e->textBox();
+    EXPECT_EQ (box.getX(), -60);
+    EXPECT_EQ (box.getWidth(), 160);
+}

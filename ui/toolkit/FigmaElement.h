@@ -34,6 +34,22 @@ public:
 
     FigmaElement() = default;
 
+    void paint (juce::Graphics&) override;
+    void mouseEnter (const juce::MouseEvent&) override;
+    void mouseExit (const juce::MouseEvent&) override;
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseDrag (const juce::MouseEvent&) override;
+    void mouseUp (const juce::MouseEvent&) override;
+    void mouseDoubleClick (const juce::MouseEvent&) override;
+    bool hitTest (int x, int y) override;
+    void visibilityChanged() override;
+
+    void rebuildShadowSource();
+    void applyFrame (int newFrame);
+    bool hasAnyImage() const { return singleImage.isValid() || ! frameImages.empty() || ! frameDrawables.empty(); }
+    // The text box the painting uses (for tests and for the editor's layout).
+    juce::Rectangle<int> textBox() const;
+
     juce::String elementName;
     juce::Rectangle<float> designBounds;
     int numFrames = 1;
@@ -72,12 +88,27 @@ public:
     bool hasTextBounds = false;
 
     FigmaElement* hoverPartner = nullptr;
-    std::function<void (float)> onValueChange;
-    std::function<void()> onDoubleClick;
-    std::function<void (const juce::MouseEvent&)> onMouseDown;
-    std::function<void()> onClick;
-    std::function<void (const juce::MouseEvent&)> onDrag;
+    std::function<void (FigmaElement&, float)> onValueChange;
+    std::function<void (FigmaElement&, const juce::MouseEvent&)> onDoubleClick;
+    std::function<void (FigmaElement&, const juce::MouseEvent&)> onMouseDown;
+    std::function<void (FigmaElement&, const juce::MouseEvent&)> onClick;
+    std::function<void (FigmaElement&, const juce::MouseEvent&)> onDrag;
     std::function<bool (int, int)> hitTestFunction;
+
+    int dragStartY = 0;
+    float dragStartValue = 0.0f;
+
+    // Caches of the shadow and blur effects, per frame.
+    juce::Image shadowSource, shadowMask, innerShadowImage, backdropImage;
+    int shadowSourceFrame = -1, innerShadowFrame = -1, shadowPad = 0;
+    bool backdropPending = false;
+
+private:
+    void enter();
+    void leave();
+    void drawFrame (juce::Graphics&, float alpha) const;
+    void rebuildInnerShadow();
+    void postBackdropJob();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FigmaElement)
 };
