@@ -333,6 +333,11 @@ void DropdownMenu::handleItemHover (int index)
     }
 
     dropPending();
+    setHovered (index);
+}
+
+void DropdownMenu::setHovered (int index)
+{
     hoveredIndex = index;
     repaint (body);
 
@@ -481,12 +486,7 @@ void DropdownMenu::timerCallback()
                 const int index = pendingIndex;
                 dropPending();
                 lastMousePos = rounded;
-                hoveredIndex = index;
-                repaint (body);
-                if (index >= 0 && index < (int) items.size() && ! items[(size_t) index].subItems.empty())
-                    showSubmenu (index);
-                else
-                    closeSubmenu();
+                setHovered (index);
             }
         }
     }

@@ -102,6 +102,7 @@ private:
     DropdownMenu& rootMenu();
     bool insideAimTriangle (juce::Point<float> p) const;
     void dropPending();
+    void setHovered (int index);
     void closeSubmenu();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DropdownMenu)
