@@ -80,11 +80,26 @@ target_compile_definitions(Quorvel PUBLIC
     JUCE_USE_OGGVORBIS=0
     JUCE_MODAL_LOOPS_PERMITTED=0)
 
+# The editor's embedded resources: layout and theme documents and art from
+# resources/ui, and the fonts scripts/fonts.sh put into the build folder (they
+# are not in the repository; a missing font is simply not embedded).
+file(GLOB QUORVEL_UI_RESOURCES CONFIGURE_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/ui/*.json"
+    "${CMAKE_SOURCE_DIR}/resources/ui/*.svg"
+    "${CMAKE_SOURCE_DIR}/resources/ui/*.png"
+    "${CMAKE_BINARY_DIR}/fonts/*.ttf")
+juce_add_binary_data(UIBinaryData
+    HEADER_NAME UIBinaryData.h
+    NAMESPACE UIBinaryData
+    SOURCES ${QUORVEL_UI_RESOURCES})
+set_target_properties(UIBinaryData PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
 target_link_libraries(Quorvel
     PRIVATE
         juce::juce_audio_utils
         juce::juce_dsp
     PUBLIC
+        UIBinaryData
         PkgConfig::QUORVEL_SYSTEM_LIBS
         PkgConfig::QUORVEL_RUBBERBAND
         juce::juce_recommended_config_flags

@@ -3,6 +3,7 @@
 
 QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
+source "$QUORVEL_ROOT/scripts/fonts.sh"
 
 # Let ccache share results between clones in different folders.
 export CCACHE_BASEDIR="$QUORVEL_ROOT"
@@ -16,6 +17,7 @@ QUORVEL_PACKAGES=(
     libflac-dev libvorbis-dev libogg-dev zlib1g-dev libpng-dev libjpeg-dev
     librubberband-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-roboto-unhinted
 )
 
 quorvel_install_packages() {
@@ -39,6 +41,7 @@ quorvel_install_packages() {
 }
 
 quorvel_build() {
+    quorvel_fetch_fonts
     cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_BUILD" -DCMAKE_BUILD_TYPE=Release "$@"
     cmake --build "$QUORVEL_BUILD" --parallel "$(nproc)"
 }

@@ -638,3 +638,24 @@ TEST (FigmaElementTest, CentredDynamicTextBoxReachesTheFartherEdge)
     EXPECT_EQ (box.getX(), -60);
     EXPECT_EQ (box.getWidth(), 160);
 }
+
+TEST (FigmaRendererTest, EmbeddedResourcesAreFoundByTheirOriginalNames)
+{
+    EXPECT_GT (findEmbeddedResource ("theme.json").getSize(), 0u);
+    EXPECT_EQ (findEmbeddedResource ("theme_json").getSize(), 0u);   // the identifier is not the file name
+    EXPECT_EQ (findEmbeddedResource ("no-such-file.svg").getSize(), 0u);
+
+    EmbeddedMenuTheme restore;
+    FigmaRenderer renderer;
+    renderer.loadDocuments();
+    const auto& t = DropdownMenu::getSharedTheme();
+    EXPECT_EQ (t.bg, juce::Colour (0xFF13202B));
+    EXPECT_EQ (t.fontSize, 14.0f);
+    EXPECT_EQ (t.shadowMargin, 8);
+    EXPECT_EQ (renderer.keyboardTheme.cursorColour, juce::Colour (0xFF64C8FF));
+
+    // Every font the set-up put into the table is registered under its family and weight.
+    for (const auto& font : kEmbeddedFonts)
+        if (findEmbeddedResource (font.file).getSize() > 0)
+            EXPECT_NE (renderer.getTypeface (font.family, font.weight), nullptr) << font.file;
+}

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "ui/toolkit/FilmstripSlider.h"
+#include "UIBinaryData.h"
 
 namespace
 {
@@ -55,6 +56,23 @@ juce::Colour parseHexColour (const juce::String& text, float alpha)
     }
     return juce::Colour (argb);
 }
+
+juce::MemoryBlock findEmbeddedResource (const juce::String& originalFileName)
+{
+    for (int i = 0; i < UIBinaryData::namedResourceListSize; ++i)
+    {
+        const char* id = UIBinaryData::namedResourceList[i];
+        if (originalFileName != UIBinaryData::getNamedResourceOriginalFilename (id))
+            continue;
+        int size = 0;
+        if (const char* data = UIBinaryData::getNamedResource (id, size); data != nullptr && size > 0)
+            return { data, (size_t) size };
+        return {};
+    }
+    return {};
+}
+
+FigmaRenderer::FigmaRenderer() : FigmaRenderer (findEmbeddedResource) {}
 
 FigmaRenderer::FigmaRenderer (ResourceLookup lookup) : resources (std::move (lookup)) {}
 

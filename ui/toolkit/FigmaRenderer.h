@@ -20,6 +20,8 @@ public:
     // Bytes of an embedded resource by its original file name; empty when missing.
     using ResourceLookup = std::function<juce::MemoryBlock (const juce::String& originalFileName)>;
 
+    // Reads the embedded resource table.
+    FigmaRenderer();
     explicit FigmaRenderer (ResourceLookup resources);
 
     void loadFontsFromBinaryData();
@@ -52,6 +54,9 @@ private:
     std::unordered_map<juce::String, std::vector<juce::Image>> imageFrameCache;
     std::unordered_map<juce::String, std::vector<std::unique_ptr<juce::Drawable>>> svgFrameCache;
 };
+
+// An embedded resource (UIBinaryData) by its original file name; empty when missing.
+juce::MemoryBlock findEmbeddedResource (const juce::String& originalFileName);
 
 // A layout colour: "#rrggbb" (opaque) or "#aarrggbb", with an alpha factor
 // that replaces the alpha when below 1. Empty text is transparent black.
