@@ -15,11 +15,7 @@ constexpr int thru = PluginProcessor::modThru;
 
 std::vector<TimedMessage> controllersOf (const std::vector<TimedMessage>& messages)
 {
-    std::vector<TimedMessage> result;
-    for (const auto& m : messages)
-        if (m.message.isController())
-            result.push_back (m);
-    return result;
+    return qtest::messagesWhere (messages, [] (const juce::MidiMessage& m) { return m.isController(); });
 }
 }
 
@@ -525,9 +521,7 @@ TEST (BlockLoop, LayerInteractionPlaysOnlyTheFocusedLayerButReleasesReachAll)
     auto& p = h.proc();
     p.keyboardInteraction.store (0);
     p.cascadeEnabled.store (false);
-    p.visibleLayers.store (3);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 3);
 
     h.noteOn (10, 64);
     auto out = h.runBlocks (1);
@@ -552,9 +546,7 @@ TEST (BlockLoop, ThruOnAnUpperLayerSendsTheInputThere)
 {
     EngineHarness h;
     auto& p = h.proc();
-    p.visibleLayers.store (2);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
 
     h.noteOn (0, h.modifierKey (thru));
     h.noteOn (10, 70);
@@ -575,9 +567,7 @@ TEST (BlockLoop, CascadeInteractionOnAnUpperLayerPassesTheKeyThrough)
     KeySequence clip;
     clip.events = { { 60, 100, 1, true, 0.0 }, { 60, 0, 1, false, 100.0 } };
     h.setClip (65, clip);
-    p.visibleLayers.store (2);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
 
     h.noteOn (10, 65);
     const auto ons = noteOnsOf (h.runBlocks (1));

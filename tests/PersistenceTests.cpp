@@ -460,9 +460,7 @@ TEST (KeyEdits, UpperLayerVoicesPlayOnWithApplyKeyEditsButStopWithMulti)
 {
     EngineHarness h;
     auto& p = h.proc();
-    p.visibleLayers.store (3);
-    p.focusedLayer.store (2);
-    p.playLayer = 2;
+    h.focusLayer (2, 3);
     p.cascadeEnabled.store (false);
     p.keyboardInteraction.store (0);
     h.setClip (70, makeClip ({ { 80, 0, 2000 }, { 82, 2000, 100 } }), 2);

@@ -204,9 +204,7 @@ TEST (Layers, CascadeNoteIsSwallowedByAKeyWithAClipUnlessTheLayerIsDry)
         SCOPED_TRACE (dry);
         EngineHarness h;
         auto& p = h.proc();
-        p.visibleLayers.store (2);
-        p.focusedLayer.store (1);
-        p.playLayer = 1;
+        h.focusLayer (1, 2);
         p.layerDry[1].store (dry);
         h.setClip (60, makeClip ({ { 80, 0, 100 }, { 82, 200, 100 } }), 1);
 
@@ -230,10 +228,7 @@ TEST (Layers, CascadeNoteIsSwallowedByAKeyWithAClipUnlessTheLayerIsDry)
 TEST (Layers, CascadePassesLayersBelowTheFocus)
 {
     EngineHarness h;
-    auto& p = h.proc();
-    p.visibleLayers.store (3);
-    p.focusedLayer.store (2);
-    p.playLayer = 2;
+    h.focusLayer (2, 3);
     h.setClip (60, makeClip ({ { 81, 0, 100 } }), 1);   // not triggered: below the focus
     h.setClip (60, makeClip ({ { 82, 0, 100 } }), 2);
 
@@ -249,9 +244,7 @@ TEST (Layers, GateOnAnUpperLayerStopsTheClipAtTheCascadeRelease)
     EngineHarness h;
     auto& p = h.proc();
     p.triggerMode.store (0);
-    p.visibleLayers.store (2);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
     h.setClip (60, makeClip ({ { 80, 0, 1000 }, { 82, 1000, 100 } }), 1);
 
     h.noteOn (0, 60);
@@ -266,10 +259,7 @@ TEST (Layers, GateOnAnUpperLayerStopsTheClipAtTheCascadeRelease)
 TEST (Layers, OneShotCascadeReleaseLetsThePhrasePlayOn)
 {
     EngineHarness h;
-    auto& p = h.proc();
-    p.visibleLayers.store (2);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
     h.setClip (60, makeClip ({ { 80, 0, 100 }, { 82, 500, 100 } }), 1);
     h.noteOn (0, 60);
     h.noteOff (ms (50), 60);
@@ -281,9 +271,7 @@ TEST (Layers, LoweringVisibleLayersEndsTheHiddenLayersNotesAtOnce)
 {
     EngineHarness h;
     auto& p = h.proc();
-    p.visibleLayers.store (3);
-    p.focusedLayer.store (2);
-    p.playLayer = 2;
+    h.focusLayer (2, 3);
     h.setClip (60, makeClip ({ { 82, 0, 5000 }, { 84, 5000, 100 } }), 2);
     h.noteOn (0, 60);
     h.runUntil (ms (100));
@@ -329,8 +317,7 @@ TEST (Layers, LayerInteractionEndsHeldNotesOnTheOtherLayers)
 
     h.noteOn (10, 64);   // layer 0 is focused: only it plays
     h.runUntil (ms (100));
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
     h.noteOff (ms (200), 64);
     const auto out = h.runUntil (ms (300));
     EXPECT_TRUE (notesOf (h.output(), 71).empty());
@@ -366,10 +353,7 @@ TEST (Layers, LayerSwitchMovesAHeldClipToTheNewLayerAtTheSamePosition)
 TEST (Layers, UpperLayerSingleNoteClipEndsAtRelease)
 {
     EngineHarness h;
-    auto& p = h.proc();
-    p.visibleLayers.store (2);
-    p.focusedLayer.store (1);
-    p.playLayer = 1;
+    h.focusLayer (1, 2);
     h.setClip (60, makeClip ({ { 80, 0, 5000 } }), 1);
     h.noteOn (0, 60);
     h.noteOff (ms (100), 60);

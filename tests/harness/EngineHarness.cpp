@@ -48,6 +48,13 @@ void EngineHarness::setClip (int key, KeySequence clip, int layer)
         p.keys[(size_t) key] = std::move (clip);
 }
 
+void EngineHarness::focusLayer (int layer, int visibleLayers)
+{
+    processor->visibleLayers.store (visibleLayers);
+    processor->focusedLayer.store (layer);
+    processor->playLayer = layer;
+}
+
 void EngineHarness::schedule (int64_t time, const juce::MidiMessage& message)
 {
     const auto at = std::upper_bound (pending.begin() + (std::ptrdiff_t) nextPending, pending.end(), time,
@@ -181,31 +188,30 @@ juce::File useTemporaryDataFolder()
     return folder;
 }
 
-std::vector<TimedMessage> notesOf (const std::vector<TimedMessage>& messages, int note)
+std::vector<TimedMessage> messagesWhere (const std::vector<TimedMessage>& messages,
+                                         const std::function<bool (const juce::MidiMessage&)>& keep)
 {
     std::vector<TimedMessage> result;
     for (const auto& m : messages)
-        if ((m.message.isNoteOn() || m.message.isNoteOff()) && m.message.getNoteNumber() == note)
+        if (keep (m.message))
             result.push_back (m);
     return result;
+}
+
+std::vector<TimedMessage> notesOf (const std::vector<TimedMessage>& messages, int note)
+{
+    return messagesWhere (messages, [note] (const juce::MidiMessage& m)
+                          { return (m.isNoteOn() || m.isNoteOff()) && m.getNoteNumber() == note; });
 }
 
 std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages)
 {
-    std::vector<TimedMessage> result;
-    for (const auto& m : messages)
-        if (m.message.isNoteOn())
-            result.push_back (m);
-    return result;
+    return messagesWhere (messages, [] (const juce::MidiMessage& m) { return m.isNoteOn(); });
 }
 
 std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages)
 {
-    std::vector<TimedMessage> result;
-    for (const auto& m : messages)
-        if (m.message.isNoteOff())
-            result.push_back (m);
-    return result;
+    return messagesWhere (messages, [] (const juce::MidiMessage& m) { return m.isNoteOff(); });
 }
 
 juce::MidiMessage makeMessage (std::initializer_list<int> bytes)

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <array>
 #include <vector>
@@ -52,6 +53,9 @@ public:
 
     // Puts a clip on a key (layer 0..3), taking the lock like an editor would.
     void setClip (int key, KeySequence clip, int layer = 0);
+
+    // Shows `visibleLayers` layers and focuses `layer`, as a layer switch leaves them.
+    void focusLayer (int layer, int visibleLayers);
 
     void schedule (int64_t time, const juce::MidiMessage& message);
     void noteOn (int64_t time, int key, int velocity = 100, int channel = 1);
@@ -115,6 +119,8 @@ KeySequence makeClip (const std::vector<ClipNote>& notes, double bpm = 120.0, do
 juce::File useTemporaryDataFolder();
 
 // Filters for assertions.
+std::vector<TimedMessage> messagesWhere (const std::vector<TimedMessage>& messages,
+                                         const std::function<bool (const juce::MidiMessage&)>& keep);
 std::vector<TimedMessage> noteOnsOf (const std::vector<TimedMessage>& messages);
 std::vector<TimedMessage> noteOffsOf (const std::vector<TimedMessage>& messages);
 juce::MidiMessage makeMessage (std::initializer_list<int> bytes);
