@@ -1,3 +1,4 @@
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -11,6 +12,16 @@ using qtest::makeClip;
 
 namespace
 {
+// Which notes the host holds (1) after everything sent so far, by channel and key.
+std::array<std::array<int, 128>, 16> heldByHost (const std::vector<qtest::TimedMessage>& output)
+{
+    std::array<std::array<int, 128>, 16> held {};
+    for (const auto& m : output)
+        if (m.message.isNoteOnOrOff())
+            held[(size_t) m.message.getChannel() - 1][(size_t) m.message.getNoteNumber()] = m.message.isNoteOn() ? 1 : 0;
+    return held;
+}
+
 // Every note the host was sent has ended once every key of every layer is
 // stopped and the all-notes-off request has gone through; the engine's own
 // note count agrees with what the host holds.
@@ -22,10 +33,7 @@ void expectEverythingEnded (EngineHarness& h)
             mask.store (~0ull);
     h.runBlocks (1);
 
-    std::array<std::array<int, 128>, 16> held {};
-    for (const auto& m : h.output())
-        if (m.message.isNoteOnOrOff())
-            held[(size_t) m.message.getChannel() - 1][(size_t) m.message.getNoteNumber()] = m.message.isNoteOn() ? 1 : 0;
+    const auto held = heldByHost (h.output());
     for (int c = 0; c < 16; ++c)
         for (int k = 0; k < 128; ++k)
             if (held[(size_t) c][(size_t) k] != 0)
@@ -34,14 +42,7 @@ void expectEverythingEnded (EngineHarness& h)
     p.allNotesOffRequested.store (true);
     h.runBlocks (1);
 
-    std::array<std::array<int, 128>, 16> open {};
-    for (const auto& m : h.output())
-    {
-        if (! m.message.isNoteOnOrOff())
-            continue;
-        auto& n = open[(size_t) m.message.getChannel() - 1][(size_t) m.message.getNoteNumber()];
-        n = m.message.isNoteOn() ? 1 : 0;
-    }
+    const auto open = heldByHost (h.output());
     for (int c = 0; c < 16; ++c)
         for (int k = 0; k < 128; ++k)
             EXPECT_EQ (open[(size_t) c][(size_t) k], 0) << "channel " << c + 1 << " key " << k;
