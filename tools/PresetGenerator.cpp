@@ -45,6 +45,13 @@ KeySequence clip (const std::vector<N>& notes, double bpm, double lengthBeats = 
     return s;
 }
 
+std::vector<N> transposed (std::vector<N> notes, int semitones)
+{
+    for (auto& n : notes)
+        n.note += semitones;
+    return notes;
+}
+
 // A chord struck with a slight strum, held while the key is.
 KeySequence chord (std::initializer_list<int> notes, int velocity = 96)
 {
@@ -129,23 +136,13 @@ void funkBass (PluginProcessor& p)
         { 0, 2.0, 0.4, 115 }, { 7, 2.75, 0.2, 85 }, { 10, 3.25, 0.2, 95 }, { 12, 3.5, 0.25, 105 },
     };
     for (int k = 36; k < 48; ++k)
-    {
-        std::vector<N> notes;
-        for (const auto& n : riff)
-            notes.push_back ({ k - 12 + n.note, n.beat, n.length, n.velocity });
-        p.keys[(size_t) k] = clip (notes, 100.0, 4.0);
-    }
+        p.keys[(size_t) k] = clip (transposed (riff, k - 12), 100.0, 4.0);
     const std::vector<N> slap {
         { 0, 0.0, 0.1, 127 }, { 12, 0.5, 0.1, 110 }, { 0, 0.75, 0.1, 90 }, { 3, 1.25, 0.2, 100 },
         { 5, 1.75, 0.2, 100 }, { 12, 2.5, 0.1, 120 }, { 7, 3.0, 0.3, 100 }, { 5, 3.5, 0.2, 90 },
     };
     for (int k = 60; k < 72; ++k)
-    {
-        std::vector<N> notes;
-        for (const auto& n : slap)
-            notes.push_back ({ k - 24 + n.note, n.beat, n.length, n.velocity });
-        p.keys[(size_t) k] = clip (notes, 100.0, 4.0);
-    }
+        p.keys[(size_t) k] = clip (transposed (slap, k - 24), 100.0, 4.0);
     p.loopEnabled.store (true);
     p.loopLengthIdx.store (3);   // one bar
     p.launchQuantPower.store (true);
