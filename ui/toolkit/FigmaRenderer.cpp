@@ -12,6 +12,8 @@ int roundHalfEven (double v) { return (int) std::nearbyint (v); }
 
 juce::String frameKey (const juce::String& file, int frames) { return file + "|" + juce::String (frames); }
 
+juce::String typefaceKey (const juce::String& family, int weight) { return family + "|" + juce::String (weight); }
+
 juce::Colour shadowColour (const juce::var& shadow)
 {
     const auto rgb = parseHexColour (shadow["color"].toString());
@@ -84,13 +86,13 @@ void FigmaRenderer::loadFontsFromBinaryData()
         if (data.isEmpty())
             continue;
         if (auto typeface = juce::Typeface::createSystemTypefaceFor (data.getData(), data.getSize()))
-            typefaces[juce::String (font.family) + "|" + juce::String (font.weight)] = typeface;
+            typefaces[typefaceKey (font.family, font.weight)] = typeface;
     }
 }
 
 juce::Typeface::Ptr FigmaRenderer::getTypeface (const juce::String& family, int weight) const
 {
-    const auto it = typefaces.find (family + "|" + juce::String (weight));
+    const auto it = typefaces.find (typefaceKey (family, weight));
     return it != typefaces.end() ? it->second : nullptr;
 }
 
