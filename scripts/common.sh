@@ -20,6 +20,15 @@ QUORVEL_PACKAGES=(
     fonts-roboto-unhinted
 )
 
+# Runs a command as root, through sudo when not root already.
+quorvel_as_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo "$@"
+    else
+        "$@"
+    fi
+}
+
 quorvel_install_packages() {
     local missing=()
     for pkg in "${QUORVEL_PACKAGES[@]}"; do
@@ -32,12 +41,8 @@ quorvel_install_packages() {
     fi
 
     echo "Installing: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
-    fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    quorvel_as_root apt-get update -qq
+    quorvel_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 quorvel_build() {

@@ -11,9 +11,8 @@ quorvel_fetch_fonts() {
         || [ ! -f "$dir/DMSans-Italic-VariableFont_opsz,wght.ttf" ]; then
         if ! command -v npm >/dev/null 2>&1; then
             # Best effort: a machine with Node from elsewhere already has npm.
-            local sudo=""
-            if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends npm >/dev/null 2>&1 || true
+            quorvel_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm \
+                >/dev/null 2>&1 || true
         fi
         local work
         work="$(mktemp -d)"
