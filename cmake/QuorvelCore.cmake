@@ -93,6 +93,10 @@ juce_add_binary_data(UIBinaryData
     NAMESPACE UIBinaryData
     SOURCES ${QUORVEL_UI_RESOURCES})
 set_target_properties(UIBinaryData PROPERTIES POSITION_INDEPENDENT_CODE ON)
+# JUCE regenerates binary data only when the list of files changes; an edited
+# layout or picture must rebuild it too.
+add_custom_command(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/juce_binarydata_UIBinaryData/JuceLibraryCode/BinaryData1.cpp"
+    APPEND DEPENDS ${QUORVEL_UI_RESOURCES})
 
 target_link_libraries(Quorvel
     PRIVATE
