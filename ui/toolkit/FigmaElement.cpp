@@ -170,6 +170,14 @@ void FigmaElement::mouseDoubleClick (const juce::MouseEvent& e)
         onDoubleClick (*this, e);
 }
 
+juce::Font FigmaElement::textFont() const
+{
+    juce::Font font = typeface != nullptr ? juce::Font (typeface).withHeight (fontSize) : juce::Font (fontSize);
+    if (letterSpacing != 0.0f)
+        font.setExtraKerningFactor (letterSpacing);
+    return font;
+}
+
 bool FigmaElement::hitTest (int x, int y)
 {
     return hitTestFunction ? hitTestFunction (x, y) : juce::Component::hitTest (x, y);
@@ -498,10 +506,7 @@ void FigmaElement::paint (juce::Graphics& g)
     if (textContent.isNotEmpty() && fontSize > 0.0f && (dynamicText || ! hasAnyImage()))
     {
         g.setColour (opacity < 1.0f ? textColour.withMultipliedAlpha (opacity) : textColour);
-        juce::Font font = typeface != nullptr ? juce::Font (typeface).withHeight (fontSize) : juce::Font (fontSize);
-        if (letterSpacing != 0.0f)
-            font.setExtraKerningFactor (letterSpacing);
-        g.setFont (font);
+        g.setFont (textFont());
         g.drawText (textContent, textBox(), textJustification, true);
     }
 

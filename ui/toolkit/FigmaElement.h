@@ -49,6 +49,7 @@ public:
     bool hasAnyImage() const { return singleImage.isValid() || ! frameImages.empty() || ! frameDrawables.empty(); }
     // The text box the painting uses (for tests and for the editor's layout).
     juce::Rectangle<int> textBox() const;
+    juce::Font textFont() const;
 
     juce::String elementName;
     juce::Rectangle<float> designBounds;
