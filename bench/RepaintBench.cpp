@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "tests/harness/MouseEvents.h"
 #include "ui/toolkit/FigmaRenderer.h"
 
 namespace
@@ -28,14 +29,6 @@ struct Layout
     juce::Image canvas { juce::Image::ARGB, 1200, 1084, true, juce::SoftwareImageType() };
 };
 
-juce::MouseEvent eventOn (juce::Component& c)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    const auto p = c.getLocalBounds().getCentre().toFloat();
-    return juce::MouseEvent (source, p, {}, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
-                             p, juce::Time::getCurrentTime(), 1, false);
-}
-
 // Everything the layout draws: 336 layout keys, cards, buttons and shadows.
 void fullRepaint (benchmark::State& state)
 {
@@ -56,7 +49,7 @@ void hoverRepaint (benchmark::State& state)
     auto* button = layout.renderer.findElement ("record");
     const auto area = layout.renderer.root.getLocalArea (button, button->getLocalBounds()).expanded (12);
     layout.paint (layout.canvas.getBounds());
-    button->mouseEnter (eventOn (*button));
+    button->mouseEnter (qtest::mouseEvent (*button, button->getLocalBounds().getCentre().toFloat()));
     layout.paint (area);
     const auto* mask = button->shadowMask.getPixelData();
     for (auto _ : state)
@@ -80,9 +73,9 @@ void hoverFlipRepaint (benchmark::State& state)
     {
         inside = ! inside;
         if (inside)
-            button->mouseEnter (eventOn (*button));
+            button->mouseEnter (qtest::mouseEvent (*button, button->getLocalBounds().getCentre().toFloat()));
         else
-            button->mouseExit (eventOn (*button));
+            button->mouseExit (qtest::mouseEvent (*button, button->getLocalBounds().getCentre().toFloat()));
         layout.paint (area);
     }
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/harness/MouseEvents.h"
+
 #include "ui/toolkit/FilmstripSlider.h"
 #include "ui/toolkit/Theme.h"
 
@@ -144,15 +146,6 @@ TEST (Theme, DocumentFillsTheMenuThemeAndKeyboardValues)
     EXPECT_EQ (DropdownMenu::getSharedTheme().itemHeight, 24);
 }
 
-namespace
-{
-juce::MouseEvent mouseAt (juce::Component& c, juce::Point<float> p, juce::ModifierKeys mods, juce::Point<float> down)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, p, mods, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
-                             down, juce::Time::getCurrentTime(), 1, false);
-}
-}
 
 TEST (FilmstripSlider, DragOf200PixelsCoversTheRangeAndCtrlClickDoesNothing)
 {
@@ -161,22 +154,22 @@ TEST (FilmstripSlider, DragOf200PixelsCoversTheRangeAndCtrlClickDoesNothing)
     const juce::Point<float> start (20, 200);
     const auto left = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier);
 
-    s.mouseDown (mouseAt (s, start, left, start));
-    s.mouseDrag (mouseAt (s, start.translated (0, -100), left, start));
+    s.mouseDown (qtest::mouseEvent (s, start, left, start));
+    s.mouseDrag (qtest::mouseEvent (s, start.translated (0, -100), left, start));
     EXPECT_NEAR (s.getValue(), 0.5, 0.01);
-    s.mouseDrag (mouseAt (s, start.translated (0, -200), left, start));
+    s.mouseDrag (qtest::mouseEvent (s, start.translated (0, -200), left, start));
     EXPECT_NEAR (s.getValue(), 1.0, 1e-9);
-    s.mouseUp (mouseAt (s, start.translated (0, -200), left, start));
+    s.mouseUp (qtest::mouseEvent (s, start.translated (0, -200), left, start));
 
     // A Ctrl-click starts no drag: dragging afterwards changes nothing.
     s.setValue (0.3, juce::dontSendNotification);
     const auto ctrl = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier | juce::ModifierKeys::ctrlModifier);
-    s.mouseDown (mouseAt (s, start, ctrl, start));
+    s.mouseDown (qtest::mouseEvent (s, start, ctrl, start));
     EXPECT_EQ (s.getValue(), 0.3);
 
     // The wheel passes to the parent.
     juce::MouseWheelDetails wheel { 0.0f, 1.0f, false, false, false };
-    s.mouseWheelMove (mouseAt (s, start, {}, start), wheel);
+    s.mouseWheelMove (qtest::mouseEvent (s, start, {}, start), wheel);
     EXPECT_EQ (s.getValue(), 0.3);
 }
 
@@ -221,13 +214,6 @@ struct Host : juce::Component
     Host() { setBounds (0, 0, 1200, 1084); }
 };
 
-juce::MouseEvent eventAt (juce::Component& c, juce::Point<int> p)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, p.toFloat(), {}, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
-                             p.toFloat(), juce::Time::getCurrentTime(), 1, false);
-}
-
 // The centre of row i (rows of equal height, no separators before it).
 juce::Point<int> rowCentre (const DropdownMenu& m, int i)
 {
@@ -255,12 +241,12 @@ TEST (DropdownMenuTest, HeightsScrollingAndWidth)
     EXPECT_EQ (limited->getWidth(), unlimited->getWidth() + 8);
 
     // A wheel step of 0.25 scrolls 36 pixels; the offset stays within the content.
-    limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, -0.25f, false, false, false });
+    limited->mouseWheelMove (qtest::mouseEvent (*limited, { 50.0f, 50.0f }), { 0.0f, -0.25f, false, false, false });
     EXPECT_EQ (limited->scrollOffset, 36);
     for (int i = 0; i < 20; ++i)
-        limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, -1.0f, false, false, false });
+        limited->mouseWheelMove (qtest::mouseEvent (*limited, { 50.0f, 50.0f }), { 0.0f, -1.0f, false, false, false });
     EXPECT_EQ (limited->scrollOffset, 480 - 360);
-    limited->mouseWheelMove (eventAt (*limited, { 50, 50 }), { 0.0f, 5.0f, false, false, false });
+    limited->mouseWheelMove (qtest::mouseEvent (*limited, { 50.0f, 50.0f }), { 0.0f, 5.0f, false, false, false });
     EXPECT_EQ (limited->scrollOffset, 0);
     limited->dismiss();
     unlimited->dismiss();
@@ -317,7 +303,7 @@ TEST (DropdownMenuTest, ChoosingAndNotChoosing)
     auto* n = new DropdownMenu();
     n->onSelect = [&] (int id) { chosen = id; };
     n->showAt ({ 100, 100 }, numbered (4), 1.0f, &host);
-    n->mouseUp (eventAt (*n, rowCentre (*n, 3)));
+    n->mouseUp (qtest::mouseEvent (*n, rowCentre (*n, 3).toFloat()));
     EXPECT_EQ (chosen, 4);
     EXPECT_FALSE (n->isVisible());
 }
@@ -511,13 +497,6 @@ TEST (FigmaRendererTest, TypefacesAreLookedUpExactly)
 //==============================================================================
 namespace
 {
-juce::MouseEvent eventOn (juce::Component& c, juce::Point<float> p, juce::ModifierKeys mods = {})
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, p, mods, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(),
-                             p, juce::Time::getCurrentTime(), 1, false);
-}
-
 std::unique_ptr<FigmaElement> sprite (int frames)
 {
     auto e = std::make_unique<FigmaElement>();
@@ -532,12 +511,12 @@ TEST (FigmaElementTest, ButtonFrameRules)
     auto b = sprite (3);
     int clicks = 0;
     b->onClick = [&] (FigmaElement&, const juce::MouseEvent&) { ++clicks; };
-    const auto at = eventOn (*b, { 5, 5 });
+    const auto at = qtest::mouseEvent (*b, { 5, 5 });
     b->mouseEnter (at);
     EXPECT_EQ (b->frame, 2);
     b->mouseDown (at);
     EXPECT_EQ (b->frame, 1);
-    b->mouseUp (eventOn (*b, { 500, 500 }));   // released outside: still a click
+    b->mouseUp (qtest::mouseEvent (*b, { 500, 500 }));   // released outside: still a click
     EXPECT_EQ (b->frame, 2);
     EXPECT_EQ (clicks, 1);
     b->mouseExit (at);
@@ -582,16 +561,16 @@ TEST (FigmaElementTest, KnobDragWithAndWithoutShift)
     auto k = sprite (128);
     float last = -1.0f;
     k->onValueChange = [&] (FigmaElement&, float v) { last = v; };
-    k->mouseDown (eventOn (*k, { 10, 150 }));
-    k->mouseDrag (eventOn (*k, { 10, 50 }));
+    k->mouseDown (qtest::mouseEvent (*k, { 10, 150 }));
+    k->mouseDrag (qtest::mouseEvent (*k, { 10, 50 }));
     EXPECT_FLOAT_EQ (last, 0.5f);
     EXPECT_EQ (k->frame, 64);
 
     auto s = sprite (128);
     s->onValueChange = [&] (FigmaElement&, float v) { last = v; };
     const auto shift = juce::ModifierKeys (juce::ModifierKeys::shiftModifier);
-    s->mouseDown (eventOn (*s, { 10, 150 }, shift));
-    s->mouseDrag (eventOn (*s, { 10, 50 }, shift));
+    s->mouseDown (qtest::mouseEvent (*s, { 10, 150 }, shift));
+    s->mouseDrag (qtest::mouseEvent (*s, { 10, 50 }, shift));
     EXPECT_FLOAT_EQ (last, 0.125f);
     EXPECT_EQ (s->frame, 16);
 }
