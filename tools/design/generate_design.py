@@ -332,7 +332,7 @@ def text_style(size, colour=TEXT, weight=700, align="CENTER", spacing=0, box=Non
     return t
 
 
-def caption(name, x, y, w, label, size=8.5, colour=CAPTION, align="LEFT", spacing=12):
+def caption(name, x, y, w, label, size=9, colour=CAPTION, align="LEFT", spacing=12):
     return el(name, x, y, w, 14, textContent=label, text=text_style(size, colour, 700, align, spacing, box=(0, 0, w, 12)))
 
 
