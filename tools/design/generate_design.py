@@ -458,21 +458,21 @@ def sections():
     # Quantize: input (recording) and launch.
     c = 56
     quantize = ("QUANTIZE", [
-        ("quantize_input_caption", "INPUT", Row(c, l0).add(power, 24, "note_quantize_power", dy=6.5, gap=8)
+        ("quantize_input_caption", "INPUT", powered_row(c, l0, "note_quantize_power")
             .add(label_button, 52, "input_quantization_time_value", h, "1/16")
             .add(label_button, 78, "input_quantization_time_unit", h, "STRAIGHT")
             .add(value_field, 58, "note_quantize_amt", h, "0%")),
-        ("quantize_launch_caption", "LAUNCH", Row(c, l1).add(power, 24, "clip_launch_power", dy=6.5, gap=8)
+        ("quantize_launch_caption", "LAUNCH", powered_row(c, l1, "clip_launch_power")
             .add(label_button, 52, "clip_quantization_time_value", h, "1/4")
             .add(label_button, 78, "clip_quantization_time_unit", h, "STRAIGHT"))])
 
     # Loop and dynamics.
     c = 70
     phrase = ("PHRASE", [
-        ("loop_caption", "LOOP", Row(c, l0).add(power, 24, "loop_length_power", dy=6.5, gap=8)
+        ("loop_caption", "LOOP", powered_row(c, l0, "loop_length_power")
             .add(label_button, 64, "loop_length", h, "FREE")
             .add(label_button, 128, "loop", h, "LOOPING DISABLED")),
-        ("dynamics_caption", "DYNAMICS", Row(c, l1).add(power, 24, "dynamics_power", dy=6.5, gap=8)
+        ("dynamics_caption", "DYNAMICS", powered_row(c, l1, "dynamics_power")
             .add(label_button, 134, "dynamics_control", h, "VELOCITY")
             .add(value_field, 58, "dynamics_control_amt", h, "50%"))])
 
@@ -508,6 +508,11 @@ def sections():
                                         for name, label, row in lines]))
         x += w + CARD_GAP
     return cards
+
+
+def powered_row(x, y, power_name):
+    """A line that starts with its section's power switch."""
+    return Row(x, y).add(power, 24, power_name, dy=(LINE_H - 13) / 2, gap=8)
 
 
 def row_start(row):
