@@ -618,6 +618,41 @@ TEST (FigmaElementTest, CentredDynamicTextBoxReachesTheFartherEdge)
     EXPECT_EQ (box.getWidth(), 160);
 }
 
+namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
+
+TEST (FigmaElementTest, BackgroundBlurSnapshotsWhatLiesBehindWithoutItsFrontSiblings)
+{
+    juce::Component parent;
+    parent.setSize (100, 100);
+    auto behind = sprite (1), blur = sprite (1), front = sprite (1);
+    behind->setBounds (0, 0, 100, 100);
+    behind->fillColour = juce::Colours::red;
+    blur->setBounds (20, 20, 40, 40);
+    blur->backgroundBlur = true;
+    blur->backgroundBlurRadius = 3.0f;
+    front->setBounds (30, 30, 10, 10);
+    front->fillColour = juce::Colours::lime;
+    for (auto* c : { behind.get(), blur.get(), front.get() })
+        parent.addAndMakeVisible (c);
+
+    parent.createComponentSnapshot (parent.getLocalBounds());   // the first paint posts the job
+    EXPECT_FALSE (blur->backdropImage.isValid());
+    while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+
+    ASSERT_TRUE (blur->backdropImage.isValid());
+    EXPECT_EQ (blur->backdropImage.getBounds(), juce::Rectangle<int> (0, 0, 40, 40));
+    EXPECT_EQ (blur->backdropImage.getPixelAt (15, 15).getRed(), 255);   // red behind; the green sibling was hidden
+    EXPECT_EQ (blur->backdropImage.getPixelAt (15, 15).getGreen(), 0);
+    EXPECT_TRUE (front->isVisible());
+    EXPECT_FALSE (front->backdropPending);
+    EXPECT_FALSE (blur->backdropPending);
+
+    // Shown again: the backdrop is taken anew.
+    blur->setVisible (false);
+    blur->setVisible (true);
+    EXPECT_FALSE (blur->backdropImage.isValid());
+}
+
 TEST (FigmaRendererTest, EmbeddedResourcesAreFoundByTheirOriginalNames)
 {
     EXPECT_GT (findEmbeddedResource ("theme.json").getSize(), 0u);
