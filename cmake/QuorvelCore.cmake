@@ -55,6 +55,8 @@ set(QUORVEL_SOURCES
     ui/toolkit/DropdownMenu.cpp
     ui/toolkit/FigmaRenderer.cpp
     ui/toolkit/FigmaElement.cpp
+    ui/keyboard/KeyLayout.cpp
+    ui/keyboard/QuorvelKeyboard.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "UIBinaryData.h"
+#include "ui/keyboard/KeyLayout.h"
 #include "ui/toolkit/FigmaRenderer.h"
 
 namespace
@@ -57,23 +58,6 @@ const char* const kKeySprites[] {
     "pno_key_modifier_transpose_up.svg", "pno_key_modifier_transpose_down.svg",
     "pno_key_modifier_speed_up.svg", "pno_key_modifier_slow_down.svg",
 };
-
-// Key of a layout key name such as "fsharp3_2"; -1 when it names no key.
-int keyOfName (juce::String name)
-{
-    const int underscore = name.lastIndexOfChar ('_');
-    if (underscore >= 1 && name.substring (underscore + 1).containsOnly ("0123456789"))
-        name = name.substring (0, underscore);
-    static const std::pair<const char*, int> words[] { { "csharp", 1 }, { "dsharp", 3 }, { "fsharp", 6 },
-        { "gsharp", 8 }, { "asharp", 10 }, { "c", 0 }, { "d", 2 }, { "e", 4 }, { "f", 5 }, { "g", 7 }, { "a", 9 }, { "b", 11 } };
-    for (const auto& [word, semitone] : words)
-    {
-        const auto rest = name.fromFirstOccurrenceOf (word, false, false);
-        if (name.startsWith (word) && rest.isNotEmpty() && rest.containsOnly ("0123456789"))
-            return rest.getIntValue() * 12 + semitone + 24;
-    }
-    return -1;
-}
 
 juce::Rectangle<int> boundsInRoot (const FigmaRenderer& r, const juce::Component& c)
 {
@@ -158,7 +142,8 @@ TEST_F (ShippedLayout, KeyboardRowsHold84KeysAndStackAt226Units)
         std::set<int> keys;
         for (auto* child : rows[(size_t) row]->getChildren())
             if (auto* key = dynamic_cast<FigmaElement*> (child))
-                keys.insert (keyOfName (key->elementName));
+                if (const auto k = keyForLayoutName (key->elementName))
+                    keys.insert (k->note);
         EXPECT_EQ (keys.size(), 84u);
         EXPECT_EQ (*keys.begin(), 24);
         EXPECT_EQ (*keys.rbegin(), 107);
