@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "tests/harness/MouseEvents.h"
+#include "ui/keyboard/KeyLayout.h"
+#include "ui/keyboard/QuorvelKeyboard.h"
 #include "ui/toolkit/FigmaRenderer.h"
 
 namespace
@@ -81,6 +83,37 @@ void hoverFlipRepaint (benchmark::State& state)
 }
 }
 
+// One keyboard row as the editor shows it: 84 sprites at the inactive
+// opacity, a third of the keys with clips.
+void keyboardRepaint (benchmark::State& state)
+{
+    Layout layout;
+    auto* group = layout.renderer.findElement ("keyboard_1");
+    std::vector<QuorvelKeyboard::KeyInfo> keys;
+    for (auto* child : group->getChildren())
+        if (auto* e = dynamic_cast<FigmaElement*> (child))
+            if (const auto key = keyForLayoutName (e->elementName))
+                keys.push_back ({ key->note, key->isBlack, e->designBounds });
+    QuorvelKeyboard keyboard;
+    keyboard.setKeys (std::move (keys));
+    keyboard.loadImages (layout.renderer);
+    keyboard.setSize (group->getWidth(), group->getHeight());
+    KeySequence clip;
+    for (int i = 0; i < 16; ++i)
+        clip.events.push_back ({ 48 + (i * 5) % 24, 100, 1, i % 2 == 0, 60.0 });
+    clip.recompute();
+    for (int note = 24; note < 108; note += 3)
+        keyboard.setKeyData (note, clip);
+
+    juce::Image canvas (juce::Image::ARGB, keyboard.getWidth(), keyboard.getHeight(), true, juce::SoftwareImageType());
+    for (auto _ : state)
+    {
+        juce::Graphics g (canvas);
+        keyboard.paintEntireComponent (g, true);
+    }
+}
+
 BENCHMARK (fullRepaint)->Arg (1)->Arg (0)->ArgName ("keyGroups")->Unit (benchmark::kMillisecond);
 BENCHMARK (hoverRepaint)->Unit (benchmark::kMicrosecond);
 BENCHMARK (hoverFlipRepaint)->Unit (benchmark::kMicrosecond);
+BENCHMARK (keyboardRepaint)->Unit (benchmark::kMillisecond);

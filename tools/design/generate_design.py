@@ -272,8 +272,10 @@ def modifier_key(icon_name):
 
 
 def lock_badge():
-    body = ('<path d="M3.2 6 V4.2 A2.8 2.8 0 0 1 8.8 4.2 V6" fill="none" stroke="%s" stroke-width="1.4"/>'
-            % DARK) + rrect(1.5, 5.5, 9, 7, 1.5, DARK) + '<circle cx="6" cy="9" r="1.2" fill="%s"/>' % ACCENT
+    """Drawn on lit (amber) and unlit (slate) command keys alike: white, outlined dark."""
+    body = ('<path d="M3.4 6 V4.4 A2.6 2.6 0 0 1 8.6 4.4 V6" fill="none" stroke="%s" stroke-width="2.6"/>'
+            '<path d="M3.4 6 V4.4 A2.6 2.6 0 0 1 8.6 4.4 V6" fill="none" stroke="#ffffff" stroke-width="1.3"/>'
+            % (DARK,)) + rrect(1.5, 5.5, 9, 7.5, 1.5, "#ffffff", DARK, 1.0) + '<circle cx="6" cy="9.2" r="1.2" fill="%s"/>' % DARK
     return svg_doc(12, 14, body)
 
 
