@@ -57,6 +57,8 @@ set(QUORVEL_SOURCES
     ui/toolkit/FigmaElement.cpp
     ui/keyboard/KeyLayout.cpp
     ui/keyboard/QuorvelKeyboard.cpp
+    ui/keyboard/KeyboardInput.cpp
+    ui/keyboard/Overlays.cpp
     editor/PluginEditor.cpp)
 
 target_sources(Quorvel PRIVATE ${QUORVEL_SOURCES})

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/harness/MouseEvents.h"
 #include "ui/keyboard/KeyLayout.h"
+#include "ui/keyboard/Overlays.h"
 #include "ui/keyboard/QuorvelKeyboard.h"
 #include "ui/toolkit/FigmaRenderer.h"
 
@@ -242,4 +244,241 @@ TEST (KeyboardView, DrawsTheShippedSpritesWithItsMarks)
     EXPECT_LT (outline.getGreen(), 100);
     // Below the key-snap range D is out of the scale (grey sprite), C in it (light blue).
     EXPECT_LT (pixel (26, 0.5f, 0.9f).getBrightness() + 0.1f, pixel (24, 0.5f, 0.9f).getBrightness());
+}
+
+//==============================================================================
+namespace
+{
+// A keyboard of keys 0..127 (10 units wide) that logs what it raises.
+struct KeyboardInput : ::testing::Test
+{
+    KeyboardInput()
+    {
+        kb.setKeys (plainKeys());
+        kb.setSize (1280, 100);
+        for (int note : { 62, 64, 65 })
+            kb.setKeyData (note, clipOf ({ on (60, 0), off (60, 100) }));
+        kb.onNoteOn = [this] (int k, float v) { log.push_back ("on " + juce::String (k) + " " + juce::String (v)); };
+        kb.onNoteOff = [this] (int k) { log.push_back ("off " + juce::String (k)); };
+        kb.onModifierTap = [this] (int i) { log.push_back ("tap " + juce::String (i)); };
+        kb.onSelectionChanged = [this] (const QuorvelKeyboard::KeySet&, int anchor) { lastAnchor = anchor; ++selectionEvents; };
+        kb.onKeyDrag = [this] (const QuorvelKeyboard::KeySet& keys, int pressed, juce::Point<int>, bool copy, bool, bool,
+                               bool released)
+        {
+            log.push_back (juce::String ("drag ") + juce::String ((int) keys.size()) + " from " + juce::String (pressed)
+                           + (copy ? " copy" : "") + (released ? " released" : ""));
+            return false;
+        };
+        kb.onDeleteKeys = [this] (const QuorvelKeyboard::KeySet& keys) { log.push_back ("delete " + juce::String ((int) keys.size())); };
+        kb.onCopyKeys = [this] (const QuorvelKeyboard::KeySet&, bool cut) { log.push_back (cut ? "cut" : "copy"); };
+        kb.onPasteKeys = [this] (const QuorvelKeyboard::KeySet&, bool notShift, bool alt)
+        { log.push_back (juce::String ("paste") + (notShift ? " transpose" : "") + (alt ? " mix" : "")); };
+        kb.onFilesDropped = [this] (const juce::StringArray& files, int key)
+        { log.push_back ("drop " + files.joinIntoString (",") + " on " + juce::String (key)); };
+    }
+
+    static juce::Point<float> at (int note) { return { note * 10.0f + 5.0f, 50.0f }; }
+
+    void press (int note, juce::ModifierKeys mods = {}) { kb.mouseDown (qtest::mouseEvent (kb, at (note), mods)); }
+    void dragTo (int from, juce::Point<float> p, juce::ModifierKeys mods = {})
+    {
+        kb.mouseDrag (qtest::mouseEvent (kb, p, mods, at (from)));
+    }
+    void release (int from, juce::Point<float> p, juce::ModifierKeys mods = {})
+    {
+        kb.mouseUp (qtest::mouseEvent (kb, p, mods, at (from)));
+    }
+    void click (int note, juce::ModifierKeys mods = {})
+    {
+        press (note, mods);
+        release (note, at (note), mods);
+    }
+
+    QuorvelKeyboard kb;
+    std::vector<juce::String> log;
+    int lastAnchor = -2, selectionEvents = 0;
+    const juce::ModifierKeys shift { juce::ModifierKeys::shiftModifier };
+    const juce::ModifierKeys command { juce::ModifierKeys::commandModifier };
+};
+
+QuorvelKeyboard::KeySet range (int lo, int hi)
+{
+    QuorvelKeyboard::KeySet s;
+    for (int k = lo; k <= hi; ++k)
+        s.insert (k);
+    return s;
+}
+}
+
+TEST_F (KeyboardInput, DraggingFromAnEmptyKeySelectsARange)
+{
+    press (70);
+    EXPECT_EQ (kb.selectedKeys, range (70, 70));
+    dragTo (70, at (77));
+    EXPECT_EQ (kb.selectedKeys, range (70, 77));
+    dragTo (70, at (72));
+    EXPECT_EQ (kb.selectedKeys, range (70, 72));
+    dragTo (70, at (56));   // across the modifier zone, which is left out
+    EXPECT_EQ (kb.selectedKeys, range (60, 70));
+    release (70, at (56));
+    EXPECT_EQ (kb.anchorKey, 70);
+    EXPECT_TRUE (log.empty());   // a range selection is no key drag
+}
+
+TEST_F (KeyboardInput, PressingASelectedKeyCollapsesOnReleaseOrDragsTheSelection)
+{
+    kb.setSelectedKeys ({ 62, 64, 65 });
+    click (64);
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 64 }));
+    EXPECT_EQ (kb.anchorKey, 64);
+
+    kb.setSelectedKeys ({ 62, 64, 65 });
+    press (64);
+    dragTo (64, at (64).translated (3, 0));   // under 5 units: no drag yet
+    EXPECT_TRUE (log.empty());
+    dragTo (64, at (66), command);
+    release (64, at (66));
+    EXPECT_EQ (log, (std::vector<juce::String> { "drag 3 from 64 copy", "drag 3 from 64 copy released" }));
+    EXPECT_EQ (kb.selectedKeys.size(), 3u);   // no collapse after a drag
+}
+
+TEST_F (KeyboardInput, ShiftAndCommandClicks)
+{
+    click (66);
+    click (70, shift);
+    EXPECT_EQ (kb.selectedKeys, range (66, 70));
+    EXPECT_EQ (lastAnchor, 70);      // reported with the clicked key
+    EXPECT_EQ (kb.anchorKey, 66);    // the stored anchor stays
+
+    // Command on an empty selected key removes it at once.
+    press (68, command);
+    EXPECT_EQ (kb.selectedKeys.count (68), 0u);
+    release (68, at (68), command);
+
+    // Command on a selected key with a clip removes it on release without a drag.
+    kb.setSelectedKeys ({ 62, 64 });
+    press (64, command);
+    EXPECT_EQ (kb.selectedKeys.count (64), 1u);
+    release (64, at (64), command);
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 62 }));
+
+    // Command on an unselected key with a clip adds it.
+    click (65, command);
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 62, 65 }));
+
+    // A click on no key clears everything.
+    kb.mouseDown (qtest::mouseEvent (kb, { 5.0f, 150.0f }));
+    EXPECT_TRUE (kb.selectedKeys.empty());
+    EXPECT_EQ (kb.anchorKey, -1);
+}
+
+TEST_F (KeyboardInput, ModifierZoneKeysPlayOrTap)
+{
+    click (49);   // index 1: undo, played as a note
+    click (48);   // index 0: record, a tap
+    EXPECT_EQ (log, (std::vector<juce::String> { "on 49 1", "off 49", "tap 0" }));
+
+    kb.isFocusedLayer = false;   // not the focused layer: ordinary keys
+    click (48);
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 48 }));
+}
+
+TEST_F (KeyboardInput, KeyPresses)
+{
+    EXPECT_FALSE (kb.keyPressed (juce::KeyPress (juce::KeyPress::deleteKey)));   // nothing selected: passed on
+
+    kb.setSelectedKeys ({ 120 });
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress (juce::KeyPress::upKey)));       // 132 is no key: stays
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 120 }));
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress (juce::KeyPress::downKey)));
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 108 }));
+    kb.setSelectedKeys ({ 60 });
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress (juce::KeyPress::leftKey)));     // 59 is in the zone: stays
+    EXPECT_EQ (kb.selectedKeys, (QuorvelKeyboard::KeySet { 60 }));
+    EXPECT_FALSE (kb.keyPressed (juce::KeyPress (juce::KeyPress::rightKey, juce::ModifierKeys::shiftModifier, 0)));
+
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress ('c', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress ('X', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress ('v', juce::ModifierKeys::altModifier, 0)));
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress ('v', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier, 0)));
+    EXPECT_FALSE (kb.keyPressed (juce::KeyPress ('z', juce::ModifierKeys::commandModifier, 0)));
+    EXPECT_TRUE (kb.keyPressed (juce::KeyPress (juce::KeyPress::backspaceKey)));
+    EXPECT_EQ (log, (std::vector<juce::String> { "copy", "cut", "paste transpose mix", "paste", "delete 1" }));
+}
+
+TEST_F (KeyboardInput, FileDragsTakeOnlyClipFiles)
+{
+    EXPECT_FALSE (kb.isInterestedInFileDrag ({ "/tmp/a.wav" }));
+    EXPECT_TRUE (kb.isInterestedInFileDrag ({ "/tmp/a.wav", "/tmp/B.MID" }));
+
+    kb.fileDragMove ({ "/tmp/B.MID" }, 705, 50);
+    EXPECT_EQ (kb.dropHighlightKeys, (QuorvelKeyboard::KeySet { 70 }));
+    kb.onFileDragPreview = [] (const juce::StringArray&, int key) { return QuorvelKeyboard::KeySet { key, key + 1 }; };
+    kb.fileDragMove ({ "/tmp/B.MID" }, 705, 50);
+    EXPECT_EQ (kb.dropHighlightKeys, (QuorvelKeyboard::KeySet { 70, 71 }));
+    kb.fileDragMove ({ "/tmp/B.MID" }, 485, 50);   // the modifier zone
+    EXPECT_TRUE (kb.dropHighlightKeys.empty());
+
+    kb.filesDropped ({ "/tmp/a.wav", "/tmp/B.MID", "/tmp/c.alc" }, 705, 50);
+    kb.filesDropped ({ "/tmp/B.MID" }, 485, 50);
+    kb.filesDropped ({ "/tmp/a.wav" }, 705, 50);
+    EXPECT_EQ (log, (std::vector<juce::String> { "drop /tmp/B.MID,/tmp/c.alc on 70" }));
+}
+
+//==============================================================================
+TEST (CascadeOverlayTest, BulgeOfConnectors)
+{
+    using Line = CascadeOverlay::Line;
+    EXPECT_FLOAT_EQ (CascadeOverlay::bulgeOf (Line { 100, 300, 100, 200 }), 22.0f);
+    EXPECT_FLOAT_EQ (CascadeOverlay::bulgeOf (Line { 100, 220, 100, 200 }), 10.0f);    // the lower clamp
+    EXPECT_FLOAT_EQ (CascadeOverlay::bulgeOf (Line { 100, 400, 100, 200 }), 34.0f);    // the upper clamp
+    EXPECT_FLOAT_EQ (CascadeOverlay::bulgeOf (Line { 100, 300, 140, 200 }), 0.0f);     // 40 apart: a plain curve
+    EXPECT_FLOAT_EQ (CascadeOverlay::bulgeOf (Line { 100, 300, 120, 200 }), 11.0f);    // half the swing at 20 apart
+
+    // The control points of the S-curve.
+    const auto path = CascadeOverlay::connectorPath (Line { 100, 300, 100, 200 });
+    juce::Path::Iterator it (path);
+    ASSERT_TRUE (it.next());
+    ASSERT_TRUE (it.next());
+    ASSERT_EQ (it.elementType, juce::Path::Iterator::cubicTo);
+    EXPECT_FLOAT_EQ (it.x1, 122.0f);
+    EXPECT_FLOAT_EQ (it.y1, 250.0f);
+    EXPECT_FLOAT_EQ (it.x2, 78.0f);
+    EXPECT_FLOAT_EQ (it.y2, 250.0f);
+}
+
+TEST (CascadeOverlayTest, FadingOutAndRemoval)
+{
+    CascadeOverlay overlay;
+    overlay.setSize (400, 400);
+    overlay.anims[1] = { { 100, 300, 100, 200 }, 1.0f, false };
+    overlay.anims[2] = { { 200, 300, 200, 200 }, 0.5f, true };
+    overlay.lastTickMs = 1000.0;
+
+    // A late tick counts as 100 ms at most.
+    EXPECT_TRUE (overlay.advance (1300.0));
+    EXPECT_NEAR (overlay.anims[1].fadeAlpha, 1.0f - 100.0f / 150.0f, 1e-5);
+    EXPECT_FLOAT_EQ (overlay.anims[2].fadeAlpha, 1.0f);   // fades in, never past full
+
+    double now = 1300.0;
+    while (overlay.anims.count (1) > 0 && now < 2000.0)
+        overlay.advance (now += 10.0);
+    EXPECT_NEAR (now - 1300.0, 50.0, 10.0);   // the remaining third of 150 ms
+    EXPECT_EQ (overlay.anims.size(), 1u);
+    EXPECT_FALSE (overlay.advance (now + 10.0));   // nothing moves any more: the timer may stop
+    overlay.anims.clear();
+    EXPECT_FALSE (overlay.advance (now + 20.0));
+}
+
+TEST (KeysnapFillTest, DrawsOnlyRectanglesWithArea)
+{
+    KeysnapFill fill;
+    fill.setSize (100, 10);
+    auto shown = [&fill] (int x) { return fill.createComponentSnapshot (fill.getLocalBounds()).getPixelAt (x, 5).getAlpha(); };
+    EXPECT_EQ (shown (5), 0);
+    fill.lowRect = { 0, 0, 20, 10 };
+    fill.highRect = { 80, 0, 0, 10 };
+    EXPECT_EQ (shown (5), 255);
+    EXPECT_EQ (shown (90), 0);
+    EXPECT_EQ (fill.createComponentSnapshot (fill.getLocalBounds()).getPixelAt (5, 5), juce::Colour (0xFF3C9EF4));
 }

@@ -53,8 +53,10 @@ std::vector<juce::Rectangle<float>> layoutToasts (const std::vector<Toast>& toas
 // a miniature piano roll of its clip, sounding notes, playheads, the step
 // cursor, octave numbers, the modifier zone and overlays for selection,
 // record destinations, cascade hits, drag previews and toasts. It holds no
-// engine state: the editor pushes everything through the setters.
-class QuorvelKeyboard : public juce::Component, private juce::Timer
+// engine state: the editor pushes everything through the setters. The mouse,
+// key presses and file drags change only its selection and drop highlight and
+// reach the editor through the callbacks.
+class QuorvelKeyboard : public juce::Component, public juce::FileDragAndDropTarget, private juce::Timer
 {
 public:
     struct KeyInfo
@@ -112,6 +114,35 @@ public:
 
     void paint (juce::Graphics&) override;
 
+    // The key under a point: black keys first, then white; -1 for none.
+    int keyAt (juce::Point<float> p) const;
+
+    void mouseDown (const juce::MouseEvent&) override;
+    void mouseDrag (const juce::MouseEvent&) override;
+    void mouseUp (const juce::MouseEvent&) override;
+    juce::MouseCursor getMouseCursor() override;
+    bool keyPressed (const juce::KeyPress&) override;
+    void modifierKeysChanged (const juce::ModifierKeys&) override;
+    bool isInterestedInFileDrag (const juce::StringArray& files) override;
+    void fileDragMove (const juce::StringArray& files, int x, int y) override;
+    void fileDragExit (const juce::StringArray& files) override;
+    void filesDropped (const juce::StringArray& files, int x, int y) override;
+
+    std::function<void (int key, float velocity)> onNoteOn;
+    std::function<void (int key)> onNoteOff;
+    std::function<void (int zoneIndex)> onModifierTap;
+    std::function<void (const KeySet& keys, int anchor)> onSelectionChanged;
+    std::function<void (const KeySet& keys)> onDeleteKeys;
+    std::function<void (const KeySet& keys, bool cut)> onCopyKeys;
+    std::function<void (const KeySet& keys, bool notShift, bool alt)> onPasteKeys;
+    std::function<void (const juce::StringArray& files, int key)> onFilesDropped;
+    std::function<bool (juce::Point<int> screenPosition)> onExternalDragMove;
+    std::function<void()> onFileDragExit;
+    std::function<KeySet (const juce::StringArray& files, int key)> onFileDragPreview;
+    // Returns true when the editor has taken the gesture over.
+    std::function<bool (const KeySet& keys, int pressedKey, juce::Point<int> screenPosition, bool copy, bool alt,
+                        bool notShift, bool released)> onKeyDrag;
+
     // State written by the editor (it repaints afterwards) and by the
     // keyboard's own pointer handling.
     std::unordered_map<int, KeySequence> keyData;
@@ -145,6 +176,22 @@ public:
     juce::Typeface::Ptr labelTypeface;
 
 private:
+    struct PressState
+    {
+        bool pressArmed = false, dragStarted = false, pressedKeyEmpty = false;
+        bool copyMode = false, altMode = false, notShift = true;
+        int pressedKey = -1, collapseKey = -1, deselectPending = -1;
+        bool shiftPending = false;
+    };
+
+    void selectionChanged (int anchor);
+    void clearSelection();
+    KeySet keysBetween (int a, int b) const;   // both included, the active zone left out
+    bool moveSelection (int step);
+    static bool isClipFile (const juce::String& path);
+
+    PressState press;
+
     using Frames = std::vector<std::unique_ptr<juce::Drawable>>;
 
     void timerCallback() override;
